@@ -1,0 +1,18 @@
+# Warnings and sanitizers for our own targets only, so that a project that pulls
+# this one in keeps its own flags.
+add_library(kestlin_warnings INTERFACE)
+target_compile_options(kestlin_warnings INTERFACE
+  $<$<COMPILE_LANG_AND_ID:CXX,GNU,Clang>:-Wall -Wextra -Wpedantic>
+  $<$<COMPILE_LANG_AND_ID:C,GNU,Clang>:-Wall -Wextra -Wpedantic>)
+if(KESTLIN_SANITIZE)
+  target_compile_options(kestlin_warnings INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(kestlin_warnings INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Puts a target that belongs to the installed program into the program folder.
+function(kestlin_program_part target)
+  set_target_properties(${target} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY "${KESTLIN_BIN_DIR}"
+    LIBRARY_OUTPUT_DIRECTORY "${KESTLIN_BIN_DIR}")
+endfunction()

@@ -1,0 +1,31 @@
+#pragma once
+// Helpers shared by the send pipeline and the settings dialog.
+#include <cstdint>
+#include <string>
+
+namespace kestlin {
+
+class Display;
+
+// True when the address has exactly one "@", no full-width character and only
+// the characters 0-9 A-Z a-z - . @ _ ; otherwise false with the reason.
+bool ChkMailAddress(const std::string &address, std::string &errText);
+
+// Deletes a folder with everything in it, or a single file. A symbolic link
+// inside is removed as a link and never followed. False with the reason.
+bool DelFolder(const std::string &path, std::string &errText);
+
+// Writes "message,title" CR LF into Err_<YYYYMMDDHHmmSS>.LOG in the program
+// folder, replacing a log of the same second. When that fails, shows the
+// system's description (no icon, title "Kestlin") and returns false.
+bool WriteErrLog(Display &display, const std::string &message, const std::string &title);
+
+// The folder chooser with the title "フォルダの選択": the chosen folder, or "2"
+// when the user cancels. hwnd is the owner window (kept for the callers' sake).
+std::string BrowseFolder(Display &display, uint32_t hwnd);
+
+// The path of a special folder; code 5 is the user's documents folder. Empty
+// when there is none.
+std::string GetSpecialFolder(int32_t code);
+
+} // namespace kestlin

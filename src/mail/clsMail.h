@@ -1,0 +1,57 @@
+#pragma once
+// One outgoing mail and its submission through the mail library, with the
+// sign-in method of the settings (POP before SMTP done here).
+#include <cstdint>
+#include <string>
+
+namespace kestlin {
+
+class clsMail
+{
+public:
+    bool Send();
+    const std::string &GetErrMsg() const { return errMsg_; }
+
+    const std::string &GetSMTP() const { return smtp_; }
+    void SetSMTP(const std::string &value) { smtp_ = value; }
+    const std::string &GetPOP() const { return pop_; }
+    void SetPOP(const std::string &value) { pop_ = value; }
+    const std::string &GetPort() const { return port_; }
+    void SetPort(const std::string &value) { port_ = value; }
+    void SetPort(int32_t value) { port_ = std::to_string(value); }
+    const std::string &GetTo() const { return to_; }
+    void AddTo(const std::string &value) { Append(to_, value); }
+    const std::string &GetCc() const { return cc_; }
+    void AddCc(const std::string &value) { Append(cc_, value); }
+    const std::string &GetBcc() const { return bcc_; }
+    void AddBcc(const std::string &value) { Append(bcc_, value); }
+    const std::string &GetFrom() const { return from_; }
+    void SetFrom(const std::string &value) { from_ = value; }
+    const std::string &GetMain() const { return main_; }
+    void SetMain(const std::string &value) { main_ = value; }
+    const std::string &GetSubject() const { return subject_; }
+    void SetSubject(const std::string &value) { subject_ = value; }
+    const std::string &GetFile() const { return file_; }
+    void AddFile(const std::string &value) { Append(file_, value); }
+    int16_t GetCertify() const { return certify_; }
+    void SetCertify(int16_t value) { certify_ = value; }
+    const std::string &GetUerId() const { return userId_; }
+    void SetUserId(const std::string &value) { userId_ = value; }
+    void SetPassword(const std::string &value) { password_ = value; }
+    int32_t GetTimeOut() const { return timeOut_; }
+    void SetTimeOut(int32_t value) { timeOut_ = value; }
+
+private:
+    static void Append(std::string &field, const std::string &value)
+    {
+        field = field.empty() ? value : field + '\t' + value;
+    }
+
+    std::string smtp_, pop_, port_, to_, cc_, bcc_, from_, main_, subject_, file_;
+    int16_t certify_ = 0;
+    std::string userId_, password_;
+    int32_t timeOut_ = 0;
+    std::string errMsg_;
+};
+
+} // namespace kestlin

@@ -1,0 +1,1 @@
+typedef int kestlin_placeholder; /* entry points come with this library's own work */
