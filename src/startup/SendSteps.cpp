@@ -1,0 +1,584 @@
+#include "startup/SendSteps.h"
+
+#include "common/Display.h"
+#include "common/basCommon.h"
+#include "common/files.h"
+#include "common/syserror.h"
+#include "common/textfile.h"
+#include "mail/clsMail.h"
+#include "packaging/clsCab32.h"
+#include "packaging/clsCryptFile.h"
+#include "settings/clsIniFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <exception>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestlin {
+
+namespace {
+
+// The fixed password of the archive and of the passwords stored in the settings.
+constexpr const char *kFixedPassword = "Ruda";
+constexpr const char *kBodyFileName = "MAIN_TEXT.txt";
+constexpr const char *kArchiveName = "TEMPU_FILE.cab";
+// Shell folder code of the user's documents folder.
+constexpr int32_t kDocumentsFolder = 5;
+
+constexpr const char *kEmptyList = "添付ファイルを指定してください。";
+constexpr const char *kMissingFiles = "存在しないﾌｧｲﾙが添付ﾌｧｲﾙとして指定されています。\r\n"
+                                      "ﾘｽﾄで選択されているﾌｧｲﾙを確認してください。";
+constexpr const char *kNoIniFile
+    = "設定ファイルが存在しません。\r\n設定ファイルを確認してください。";
+constexpr const char *kNoIniFileTitle = "INIファイル存在エラー";
+constexpr const char *kNoTempFolder = "作業ﾌｫﾙﾀﾞの指定に誤りがあります｡\r\n"
+                                      "設定ﾌｧｲﾙの作業フォルダを確認してください。";
+constexpr const char *kNoFreeWorkSpace = "作業ﾌｫﾙﾀﾞの指定に誤りがあります｡\r\n"
+                                         "作業ﾌｫﾙﾀﾞを確認してください。";
+constexpr const char *kNoFreeFileName = "同じ名前のﾌｧｲﾙが処理数を超えています。\r\n"
+                                        "ﾌｧｲﾙ名を変更してください。";
+constexpr const char *kTypeMismatch = "型が一致しません。";
+constexpr const char *kOverflow = "オーバーフローしました。";
+
+// Sets the error text unless a more precise one is already there.
+void Fail(std::string &errText, const std::string &reason)
+{
+    if (errText.empty())
+        errText = reason;
+}
+
+// The class reported failure with an empty text: give the user something
+// rather than an empty warning box.
+std::string OrDescription(const std::string &classText, int errnum)
+{
+    return classText.empty() ? SystemErrorText(errnum) : classText;
+}
+
+// Runs a step's body under the step contract: the flag starts false, and
+// anything thrown fails the step with its description.
+template<class Body>
+void RunStep(std::string &errText, bool &ok, Body &&body)
+{
+    ok = false;
+    try {
+        body();
+    } catch (const std::exception &e) {
+        ok = false;
+        Fail(errText, e.what());
+    }
+}
+
+std::string Setting(const std::string &iniFilePath, const char *section, const char *key,
+                    int16_t mode = 0)
+{
+    return clsIniFile().GetValue(iniFilePath, section, key, mode);
+}
+
+// Decrypts a password stored in the settings (text mode).
+bool DecryptStored(const std::string &stored, std::string &clear, std::string &errText)
+{
+    clsCryptFile crypt;
+    crypt.InFile(stored);
+    crypt.Password(kFixedPassword);
+    if (!crypt.Decrypt(1)) {
+        Fail(errText, OrDescription(crypt.GetErrMsg(), EINVAL));
+        return false;
+    }
+    clear = crypt.OutFile();
+    return true;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+bool ToInteger(const std::string &text, int64_t min, int64_t max, int64_t &value,
+               std::string &errText)
+{
+    size_t i = 0, end = text.size();
+    while (i < end && IsBlank(text[i]))
+        ++i;
+    while (end > i && IsBlank(text[end - 1]))
+        --end;
+    bool negative = false;
+    if (i < end && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    uint64_t whole = 0;
+    bool digits = false, tooBig = false;
+    for (; i < end && text[i] >= '0' && text[i] <= '9'; ++i) {
+        digits = true;
+        whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
+        tooBig = tooBig || whole > (uint64_t(1) << 40);
+    }
+    // Rounding half to even, as the run time's conversion does.
+    bool roundUp = false;
+    if (i < end && text[i] == '.') {
+        ++i;
+        const size_t first = i;
+        bool restNonZero = false;
+        for (; i < end && text[i] >= '0' && text[i] <= '9'; ++i) {
+            digits = true;
+            restNonZero = restNonZero || (i > first && text[i] != '0');
+        }
+        if (i > first) {
+            const char d = text[first];
+            roundUp = d > '5' || (d == '5' && (restNonZero || whole % 2 == 1));
+        }
+    }
+    if (!digits || i != end) {
+        Fail(errText, kTypeMismatch);
+        return false;
+    }
+    whole += roundUp ? 1 : 0;
+    const int64_t signedValue
+        = negative ? -static_cast<int64_t>(whole) : static_cast<int64_t>(whole);
+    if (tooBig || signedValue < min || signedValue > max) {
+        Fail(errText, kOverflow);
+        return false;
+    }
+    value = signedValue;
+    return true;
+}
+
+SendPipeline::SendPipeline(Display &display, AttachmentList &list, std::string iniFilePath)
+    : display_(display)
+    , list_(list)
+    , iniFilePath_(std::move(iniFilePath))
+    , clock_(&Now)
+{ }
+
+std::string SendPipeline::SuccessMessage(const DateTime &stamp)
+{
+    return "石油動態報告メッセージは、「" + FormatMessageStamp(stamp) + "」に送信されました。\r\n"
+           + "着信確認情報は、Ｅ－ＭＡＩＬで送信されてきます。"
+           + "Ｅ－ＭＡＩＬを確認してください。";
+}
+
+void SendPipeline::cmdSend_Click()
+{
+    if (!Begin())
+        return;
+    End(RunSteps());
+}
+
+bool SendPipeline::Begin()
+{
+    display_.SetWaitCursor(true);
+    bool ok = false;
+    FncChkFile(ok);
+    if (!ok) {
+        display_.SetWaitCursor(false);
+        return false;
+    }
+    if (!OrdinaryFileExists(iniFilePath_)) {
+        display_.ShowMessage(kNoIniFile, kAppTitle, MsgIcon::Exclamation);
+        WriteErrLog(display_, kNoIniFile, kNoIniFileTitle);
+        display_.SetWaitCursor(false);
+        return false;
+    }
+    entries_.clear();
+    for (int i = 0; i < list_.Count(); ++i)
+        entries_.push_back(list_.Entry(i));
+    return true;
+}
+
+SendOutcome SendPipeline::RunSteps()
+{
+    using StepFn = void (SendPipeline::*)(std::string &, bool &);
+    struct Step
+    {
+        const char *name;
+        const char *label;
+        StepFn fn;
+    };
+    static const Step kBeforeStamp[] = {
+        { "FncCrtWorkSpace", "作業ﾌｫﾙﾀﾞ作成中…", &SendPipeline::FncCrtWorkSpace },
+        { "FncMoveFile", "ﾌｧｲﾙｺﾋﾟｰ中…", &SendPipeline::FncMoveFile },
+        { "FncCrtText", "本文作成中…", &SendPipeline::FncCrtText },
+        { "FncCompress", "圧縮中…", &SendPipeline::FncCompress },
+    };
+    static const Step kAfterStamp[] = {
+        { "FncEncrypt", "暗号化中…", &SendPipeline::FncEncrypt },
+        { "FncSendMail", "送信中…", &SendPipeline::FncSendMail },
+        { "FncMoveLog", "添付ﾌｧｲﾙLOG保存中…", &SendPipeline::FncMoveLog },
+    };
+
+    bool haveWorkSpace = false;
+    for (const Step &step : kBeforeStamp) {
+        std::string errText;
+        bool ok = false;
+        Announce(step.name, step.label);
+        (this->*step.fn)(errText, ok);
+        if (!ok)
+            return FailStep(step.name, errText, haveWorkSpace);
+        haveWorkSpace = true;
+    }
+
+    // The one clock read of the submission: the mailed file's name, the
+    // submission log's name and the success message all show this second.
+    const DateTime stamp = clock_();
+    {
+        std::string errText;
+        bool ok = false;
+        Announce("FncFixFileName", "ﾌｧｲﾙ名設定中…");
+        FncFixFileName(stamp, errText, ok);
+        if (!ok)
+            return FailStep("FncFixFileName", errText, true);
+    }
+    for (const Step &step : kAfterStamp) {
+        std::string errText;
+        bool ok = false;
+        Announce(step.name, step.label);
+        (this->*step.fn)(errText, ok);
+        if (!ok)
+            return FailStep(step.name, errText, true);
+    }
+
+    const std::string message = SuccessMessage(stamp);
+    std::string errText;
+    bool ok = false;
+    Announce("FncCrtLogFile", "送信LOG作成中…");
+    FncCrtLogFile(message, stamp, errText, ok);
+    if (!ok) {
+        // The working folder went with the attachment log: nothing to remove.
+        WriteErrLog(display_, errText, "FncCrtLogFile");
+        return { SendOutcome::Kind::StepFailed, errText };
+    }
+    return { SendOutcome::Kind::Sent, message };
+}
+
+SendOutcome SendPipeline::FailStep(const std::string &step, const std::string &errText,
+                                   bool haveWorkSpace)
+{
+    WriteErrLog(display_, errText, step);
+    if (haveWorkSpace) {
+        std::string ignored;
+        DelFolder(strWorkSpace, ignored);
+    }
+    return { SendOutcome::Kind::StepFailed, errText };
+}
+
+void SendPipeline::End(const SendOutcome &outcome)
+{
+    switch (outcome.kind) {
+    case SendOutcome::Kind::Stopped:
+        break;
+    case SendOutcome::Kind::StepFailed:
+        display_.SetWaitCursor(false);
+        display_.ShowMessage(outcome.message, kAppTitle, MsgIcon::Exclamation);
+        break;
+    case SendOutcome::Kind::Sent:
+        display_.SetWaitCursor(false);
+        display_.ShowMessage(outcome.message, kAppTitle, MsgIcon::Information);
+        FncClrList();
+        break;
+    }
+}
+
+void SendPipeline::Announce(const std::string &step, const std::string &label)
+{
+    if (progress_)
+        progress_->StepStarted(step, label);
+}
+
+void SendPipeline::FncChkFile(bool &ok)
+{
+    ok = false;
+    try {
+        const int count = list_.Count();
+        if (count == 0) {
+            display_.ShowMessage(kEmptyList, kAppTitle, MsgIcon::Exclamation);
+            return;
+        }
+        bool missing = false;
+        for (int i = 0; i < count; ++i) {
+            const bool exists = OrdinaryFileExists(list_.Entry(i));
+            list_.SetSelected(i, !exists);
+            missing = missing || !exists;
+        }
+        if (missing) {
+            display_.ShowMessage(kMissingFiles, kAppTitle, MsgIcon::Exclamation);
+            return;
+        }
+        ok = true;
+    } catch (const std::exception &e) {
+        ok = false;
+        display_.ShowMessage(e.what(), kAppTitle, MsgIcon::Exclamation);
+    }
+}
+
+void SendPipeline::FncClrList()
+{
+    try {
+        for (int i = list_.Count() - 1; i >= 0; --i)
+            list_.Remove(i);
+        list_.FocusAddButton();
+    } catch (const std::exception &) {
+        // Nothing is reported: the submission has already been confirmed.
+    }
+}
+
+void SendPipeline::FncCrtWorkSpace(std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        strWorkSpace.clear();
+        const std::string temp = Setting(iniFilePath_, "SYSTEM", "TEMP");
+        if (!NameTaken(temp)) {
+            errText = kNoTempFolder;
+            return;
+        }
+        std::string candidate = JoinPath(temp, "WorkSpace");
+        for (int32_t counter = 0;; ++counter) {
+            if (!NameTaken(candidate)) {
+                strWorkSpace = candidate;
+                std::string reason;
+                // Owner only: the folder will hold the clear password.
+                if (!CreateFolder(candidate, reason, 0700)) {
+                    Fail(errText, reason);
+                    return;
+                }
+                ok = true;
+                return;
+            }
+            // The digits go onto the last candidate: WorkSpace, WorkSpace0, WorkSpace01, ...
+            candidate += std::to_string(counter);
+            if (counter == INT32_MAX) {
+                errText = kNoFreeWorkSpace;
+                return;
+            }
+        }
+    });
+}
+
+void SendPipeline::FncMoveFile(std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        const std::string tempFolder = JoinPath(strWorkSpace, "Temp");
+        std::string reason;
+        if (!CreateFolder(tempFolder, reason)) {
+            Fail(errText, reason);
+            return;
+        }
+        for (const std::string &source : entries_) {
+            const std::string name = FileNameOf(source);
+            // A name without "." numbers as name0, name1, ...: the whole name is the base.
+            const size_t dot = name.rfind('.');
+            const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+            const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+            std::string target = name;
+            int32_t counter = 0;
+            while (OrdinaryFileExists(JoinPath(tempFolder, target))) {
+                target = base + std::to_string(counter) + ext;
+                if (counter == INT32_MAX) {
+                    errText = kNoFreeFileName;
+                    return;
+                }
+                ++counter;
+            }
+            if (!CopyFileReplacing(source, JoinPath(tempFolder, target), reason)) {
+                Fail(errText, reason);
+                return;
+            }
+        }
+        ok = true;
+    });
+}
+
+void SendPipeline::FncCrtText(std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        const std::string body = JoinPath(JoinPath(strWorkSpace, "Temp"), kBodyFileName);
+        const std::string report = Setting(iniFilePath_, "USER", "HOUKOKU");
+        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
+        const std::string stored = Setting(iniFilePath_, "USER", "PASSWORD");
+        const std::string replyTo = Setting(iniFilePath_, "USER", "MAILADRESS");
+        std::string password;
+        if (!DecryptStored(stored, password, errText))
+            return;
+        std::string reason;
+        if (!WriteTextLine(body, report + "," + userId + "," + password + "," + replyTo, reason,
+                           FileAccess::OwnerOnly)) {
+            Fail(errText, reason);
+            return;
+        }
+        ok = true;
+    });
+}
+
+void SendPipeline::FncCompress(std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        clsCab32 cab;
+        cab.OverWrite(true);
+        cab.Silent(true);
+        cab.InFile(JoinPath(strWorkSpace, "Temp"));
+        cab.OutFile(JoinPath(strWorkSpace, kArchiveName));
+        if (!cab.Cabcmp(ownerWindow_)) {
+            Fail(errText, OrDescription(cab.GetErrMsg(), EIO));
+            return;
+        }
+        ok = true;
+    });
+}
+
+void SendPipeline::FncFixFileName(const DateTime &stamp, std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
+        strSendFile.clear();
+        strSendFile = "TMP" + userId + FormatSendFileStamp(stamp) + ".txt";
+        ok = true;
+    });
+}
+
+void SendPipeline::FncEncrypt(std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        clsCryptFile crypt;
+        crypt.InFile(JoinPath(strWorkSpace, kArchiveName));
+        crypt.OutFile(JoinPath(strWorkSpace, strSendFile));
+        crypt.Password(kFixedPassword);
+        if (progress_) {
+            crypt.Crypting
+                = [this](int64_t done, int64_t total) { progress_->BytesDone(done, total); };
+        }
+        if (!crypt.Encrypt()) {
+            Fail(errText, OrDescription(crypt.GetErrMsg(), EIO));
+            return;
+        }
+        ok = true;
+    });
+}
+
+void SendPipeline::FncSendMail(std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        const std::string attachment = JoinPath(strWorkSpace, strSendFile);
+        const std::string smtp = Setting(iniFilePath_, "MAIL", "SMTP");
+        int64_t certify = 0;
+        if (!ToInteger(Setting(iniFilePath_, "MAIL", "CERTIFY", 1), INT16_MIN, INT16_MAX, certify,
+                       errText))
+            return;
+        std::string account, password;
+        if (certify != 0) {
+            account = Setting(iniFilePath_, "MAIL", "USERID");
+            if (!DecryptStored(Setting(iniFilePath_, "MAIL", "PASSWORD"), password, errText))
+                return;
+        }
+        const std::string subject = Setting(iniFilePath_, "MAIL", "SUBJECT");
+        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
+        const std::string to = Setting(iniFilePath_, "MAIL", "MAILADRESS");
+        const std::string portText = Setting(iniFilePath_, "MAIL", "PORT");
+        const std::string from = Setting(iniFilePath_, "USER", "MAILADRESS");
+        int64_t port = 0;
+        if (!ToInteger(portText, INT32_MIN, INT32_MAX, port, errText))
+            return;
+
+        clsMail mail;
+        mail.SetSMTP(smtp);
+        // POP before SMTP signs in to the POP3 service of the SMTP host.
+        mail.SetPOP(smtp);
+        mail.SetUserId(account);
+        mail.SetPassword(password);
+        mail.SetPort(static_cast<int32_t>(port));
+        mail.SetCertify(static_cast<int16_t>(certify));
+        mail.SetSubject(subject);
+        mail.SetMain(userId + "," + from + "\r\n\r\n\r\n");
+        mail.AddFile(attachment + "|" + strSendFile + "|application/octet-stream");
+        mail.AddTo(to);
+        mail.SetFrom(from);
+        if (!mail.Send()) {
+            Fail(errText, OrDescription(mail.GetErrMsg(), EIO));
+            return;
+        }
+        ok = true;
+    });
+}
+
+void SendPipeline::FncMoveLog(std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        const std::string source = JoinPath(strWorkSpace, "Temp");
+        const std::string tempLog = Setting(iniFilePath_, "SYSTEM", "TEMPLOG");
+        std::string reason;
+        if (!NameTaken(tempLog) && !CreateFolder(tempLog, reason)) {
+            Fail(errText, reason);
+            return;
+        }
+        const std::string folder = JoinPath(tempLog, FormatLogFolderStamp(clock_()));
+        if (!NameTaken(folder) && !CreateFolder(folder, reason)) {
+            Fail(errText, reason);
+            return;
+        }
+        // A folder that is gone simply has no files: the deletion below says so.
+        std::vector<std::string> names;
+        if (FolderExists(source) && !ListOrdinaryFiles(source, names, reason)) {
+            Fail(errText, reason);
+            return;
+        }
+        for (const std::string &name : names) {
+            const std::string copy = JoinPath(folder, name);
+            if (!CopyFileReplacing(JoinPath(source, name), copy, reason)) {
+                Fail(errText, reason);
+                return;
+            }
+            // The body's copy holds the clear password, whatever mode an
+            // earlier file of that name had.
+            if (name == kBodyFileName && ::chmod(copy.c_str(), 0600) != 0) {
+                Fail(errText, SystemErrorText(errno));
+                return;
+            }
+        }
+        if (!DelFolder(strWorkSpace, errText))
+            return;
+        ok = true;
+    });
+}
+
+void SendPipeline::FncCrtLogFile(const std::string &message, const DateTime &stamp,
+                                 std::string &errText, bool &ok)
+{
+    RunStep(errText, ok, [&] {
+        std::string logFolder = Setting(iniFilePath_, "SYSTEM", "LOG");
+        const bool fallback = !NameTaken(logFolder);
+        if (fallback) {
+            logFolder = GetSpecialFolder(kDocumentsFolder);
+            // Without a documents folder the log would land at the root.
+            if (logFolder.empty()) {
+                Fail(errText, SystemErrorText(ENOENT));
+                return;
+            }
+        }
+        const std::string reportFolder = JoinPath(logFolder, "SEKIYU_REPORT");
+        std::string reason;
+        if (!NameTaken(reportFolder) && !CreateFolder(reportFolder, reason)) {
+            Fail(errText, reason);
+            return;
+        }
+        const std::string logFile
+            = JoinPath(reportFolder, "R_MESS" + FormatLogStamp(stamp) + ".txt");
+        if (OrdinaryFileExists(logFile) && ::unlink(logFile.c_str()) != 0) {
+            Fail(errText, SystemErrorText(errno));
+            return;
+        }
+        if (!WriteTextLine(logFile, message, reason)) {
+            Fail(errText, reason);
+            return;
+        }
+        if (fallback) {
+            display_.ShowMessage("ﾛｸﾞﾌｧｲﾙを出力するﾌｫﾙﾀﾞの指定に誤りがあります。\r\n"
+                                 "設定ﾌｧｲﾙを確認してください。\r\n"
+                                 "ﾛｸﾞﾌｧｲﾙは"
+                                     + reportFolder + "に出力されました。",
+                                 kAppTitle, MsgIcon::Information);
+        }
+        ok = true;
+    });
+}
+
+} // namespace kestlin
