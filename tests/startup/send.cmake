@@ -2,9 +2,24 @@
 # real mail servers, and the progress window.
 #
 # Every test here may write error logs into the one program folder, whose
-# names carry only the second: they take turns. Those that sign in by POP
-# before SMTP need 127.0.0.1:110, shared with other areas' tests.
+# names carry only the second: they take turns.
 set(_send_locks "RESOURCE_LOCK;kestlin_startup_errlog")
+
+# The libraries are loaded by name at run time; the tests find them where the
+# program does, whatever the environment of the test run.
+function(_send_loads_libraries target)
+  set_target_properties(${target} PROPERTIES BUILD_RPATH "${KESTLIN_BIN_DIR}")
+  add_dependencies(${target} bsmtp cab32 capicom)
+endfunction()
+
 kestlin_add_tests(kestlin_send_tests
   SOURCES SendSteps_test.cpp SendTestSupport.cpp
   PROPERTIES ${_send_locks})
+
+if(TARGET kestlin_ui)
+  kestlin_add_tests(kestlin_send_ui_tests
+    SOURCES SendUi_test.cpp SendTestSupport.cpp
+    LIBS kestlin_ui
+    PROPERTIES ${_send_locks})
+  _send_loads_libraries(kestlin_send_ui_tests)
+endif()

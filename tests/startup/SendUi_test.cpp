@@ -1,0 +1,153 @@
+// The progress window and the hand-over from the window to the worker thread:
+// every message on the window's thread, in order, the list touched only there.
+#include "SendTestSupport.h"
+
+#include "startup/SendRunner.h"
+#include "startup/frmProgress.h"
+#include "support/RecordingDisplay.h"
+#include "support/TempDir.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QListWidget>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace kestlin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+QApplication &App()
+{
+    // The tests draw nothing: without a display they still run.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "kestlin_send_ui_tests";
+    static char *argv[] = { name, nullptr };
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
+}
+
+bool ProgressWindowVisible()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == "frmProgress" && w->isVisible())
+            return true;
+    }
+    return false;
+}
+
+// Records, with every message, where it was shown from.
+class WatchingDisplay : public RecordingDisplay
+{
+public:
+    MsgResult ShowMessage(const std::string &text, const std::string &title, MsgIcon icon,
+                          MsgButtons buttons) override
+    {
+        onGuiThread.push_back(QThread::currentThread() == App().thread());
+        progressVisible.push_back(ProgressWindowVisible());
+        return RecordingDisplay::ShowMessage(text, title, icon, buttons);
+    }
+    std::vector<bool> onGuiThread;
+    std::vector<bool> progressVisible;
+};
+
+TEST(frmProgress, NamesTheStepAndBytesAndCannotBeClosedUntilTheWorkEnds)
+{
+    App();
+    frmProgress window;
+    window.show();
+    EXPECT_TRUE(window.findChildren<QAbstractButton *>().isEmpty());
+    EXPECT_EQ(window.cursor().shape(), Qt::WaitCursor);
+    EXPECT_TRUE(window.isModal());
+
+    window.SetStep(QString::fromUtf8("送信中…"));
+    window.SetBytes(512, 3 * 1024 * 1024 * 1024LL);
+    EXPECT_EQ(window.StepText(), QString::fromUtf8("送信中…"));
+    EXPECT_EQ(window.BytesText(), QString::fromUtf8("512 / 3,221,225,472 バイト"));
+    window.SetStep(QString::fromUtf8("圧縮中…"));
+    EXPECT_EQ(window.BytesText(), "");
+
+    window.reject(); // Esc
+    EXPECT_TRUE(window.isVisible());
+    window.close(); // the window manager's close
+    EXPECT_TRUE(window.isVisible());
+    window.Finish();
+    EXPECT_FALSE(window.isVisible());
+}
+
+class SendUiTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { App(); }
+    void SetUp() override
+    {
+        RemoveErrLogs();
+        ResetDocumentsFolder();
+        auto *layout = new QVBoxLayout(&owner);
+        layout->addWidget(lstFile);
+        layout->addWidget(cmdAdd);
+        for (const char *name : { "a.csv", "b.csv" }) {
+            WriteFile(dir / name, name);
+            lstFile->addItem(QString::fromStdString(dir / name));
+        }
+        parts.owner = &owner;
+        parts.list = lstFile;
+        parts.addButton = cmdAdd;
+        parts.display = &display;
+        parts.iniFilePath = dir / "Kestlin.INI";
+        parts.strWorkSpace = &strWorkSpace;
+        parts.strSendFile = &strSendFile;
+        owner.show();
+    }
+    void TearDown() override { RemoveErrLogs(); }
+
+    TempDir dir;
+    QWidget owner;
+    QListWidget *lstFile = new QListWidget(&owner);
+    QPushButton *cmdAdd = new QPushButton(&owner);
+    WatchingDisplay display;
+    std::string strWorkSpace = "earlier";
+    std::string strSendFile = "TMPearlier.txt";
+    SendWindowParts parts;
+};
+
+TEST_F(SendUiTest, FailedStepIsShownOnTheWindowsThreadAfterTheProgressWindowCloses)
+{
+    WriteIniByHand(parts.iniFilePath, { { "SYSTEM", { { "TEMP", dir / "no-such-folder" } } } });
+
+    RunSendWithProgress(parts);
+
+    ASSERT_EQ(display.messages.size(), 1u);
+    EXPECT_EQ(display.messages[0].text, "作業ﾌｫﾙﾀﾞの指定に誤りがあります｡\r\n"
+                                        "設定ﾌｧｲﾙの作業フォルダを確認してください。");
+    EXPECT_EQ(display.onGuiThread, (std::vector<bool> { true }));
+    EXPECT_EQ(display.progressVisible, (std::vector<bool> { false }));
+    EXPECT_EQ(display.cursorChanges, (std::vector<bool> { true, false }));
+    EXPECT_EQ(lstFile->count(), 2);
+    EXPECT_EQ(strWorkSpace, "") << "the window's member follows the step";
+    EXPECT_EQ(OnlyErrLog().find("FncCrtWorkSpace"), OnlyErrLog().size() - 17);
+}
+
+TEST_F(SendUiTest, RefusedListNeverStartsTheWorker)
+{
+    fs::remove(dir / "b.csv");
+    WriteIniByHand(parts.iniFilePath, { { "SYSTEM", { { "TEMP", dir.path() } } } });
+
+    RunSendWithProgress(parts);
+
+    ASSERT_EQ(display.messages.size(), 1u);
+    EXPECT_EQ(display.progressVisible, (std::vector<bool> { false }));
+    EXPECT_FALSE(lstFile->item(0)->isSelected());
+    EXPECT_TRUE(lstFile->item(1)->isSelected());
+    EXPECT_EQ(strWorkSpace, "earlier");
+    EXPECT_FALSE(fs::exists(dir / "WorkSpace"));
+}
+
+} // namespace
+} // namespace kestlin::test
