@@ -16,6 +16,16 @@ kestlin_add_tests(kestlin_send_tests
   SOURCES SendSteps_test.cpp SendTestSupport.cpp
   PROPERTIES ${_send_locks})
 
+# Against the real mail servers, once they are part of the tests (their
+# folder is added after this one).
+if(EXISTS "${PROJECT_SOURCE_DIR}/tests/servers/CMakeLists.txt")
+  kestlin_add_tests(kestlin_send_e2e_tests
+    SOURCES SendEndToEnd_test.cpp SendTestSupport.cpp
+    LIBS kestlin_testservers
+    PROPERTIES ${_send_locks})
+  _send_loads_libraries(kestlin_send_e2e_tests)
+endif()
+
 if(TARGET kestlin_ui)
   kestlin_add_tests(kestlin_send_ui_tests
     SOURCES SendUi_test.cpp SendTestSupport.cpp
