@@ -318,18 +318,22 @@ TEST_P(SignIn, EachMethodDeliversTheReport)
     const char *mechanisms[] = { "", "", "LOGIN", "CRAM-MD5", "PLAIN" };
     EXPECT_EQ(mail.authenticated, certify >= 2);
     EXPECT_EQ(mail.mechanism, mechanisms[certify]);
-    if (certify >= 2)
+    if (certify >= 2) {
         EXPECT_EQ(mail.login, "user");
-    if (certify == 1)
+    }
+    if (certify == 1) {
         EXPECT_NE(pop3.Log().find("user"), std::string::npos) << pop3.Log();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllMethods, SignIn, ::testing::Values(0, 1, 2, 3, 4),
-    [](const ::testing::TestParamInfo<int> &info) {
-        const char *names[] = { "None", "PopBeforeSmtp", "AuthLogin", "AuthCramMd5", "AuthPlain" };
-        return std::string(names[info.param]);
-    });
+std::string MethodName(const ::testing::TestParamInfo<int> &info)
+{
+    static const char *const names[]
+        = { "None", "PopBeforeSmtp", "AuthLogin", "AuthCramMd5", "AuthPlain" };
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(AllMethods, SignIn, ::testing::Values(0, 1, 2, 3, 4), MethodName);
 
 } // namespace
 } // namespace kestlin::test
