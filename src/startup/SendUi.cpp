@@ -3,6 +3,9 @@
 #include "startup/SendRunner.h"
 #include "startup/frmKestlin_01.h"
 
+#include <QListWidget>
+#include <QPushButton>
+
 namespace kestlin {
 
 void RunSendFromWindow(frmKestlin_01 &window)
