@@ -169,19 +169,21 @@ TEST_F(SendEndToEnd, SubmissionMailsOneAttachmentThatTheStandardToolsOpen)
     ASSERT_EQ(mail.All("attachment_name"), (std::vector<std::string> { kSendFile }));
     EXPECT_EQ(mail.Get("attachment_type"), "application/octet-stream");
 
+    // Names inside the archive are in CP932, as the receiving side reads them.
     const std::string files = OpenAttachment(mail.Get("attachment_bytes"));
-    const std::vector<std::string> packed { "MAIN_TEXT.txt", "data.csv", "data0.csv",
-                                            "報告書.xls" };
-    EXPECT_EQ(FolderNames(files), packed);
+    const std::string japanese = cp932::FromUtf8("報告書.xls");
+    EXPECT_EQ(FolderNames(files),
+              (std::vector<std::string> { "MAIN_TEXT.txt", "data.csv", "data0.csv", japanese }));
     EXPECT_EQ(ReadFile(files + "/data.csv"), "1,2,3\r\n");
     EXPECT_EQ(ReadFile(files + "/data0.csv"), "4,5,6\r\n");
-    EXPECT_EQ(ReadFile(files + "/報告書.xls"), ReadFile(dir / "c/報告書.xls"));
+    EXPECT_EQ(ReadFile(files + "/" + japanese), ReadFile(dir / "c/報告書.xls"));
     EXPECT_EQ(ReadFile(files + "/MAIN_TEXT.txt"), cp932::FromUtf8(kBodyLine + "\r\n"));
 
     // The attachment log holds what was packed, the password owner-only.
     const std::string attachmentLog = tempLog + "/" + kLogFolder;
     EXPECT_EQ(FolderNames(tempLog), (std::vector<std::string> { kLogFolder }));
-    EXPECT_EQ(FolderNames(attachmentLog), packed);
+    EXPECT_EQ(FolderNames(attachmentLog), (std::vector<std::string> { "MAIN_TEXT.txt", "data.csv",
+                                                                      "data0.csv", "報告書.xls" }));
     EXPECT_EQ(ReadFile(attachmentLog + "/MAIN_TEXT.txt"), cp932::FromUtf8(kBodyLine + "\r\n"));
     EXPECT_EQ(ModeOf(attachmentLog + "/MAIN_TEXT.txt"), 0600u);
     EXPECT_EQ(ReadFile(attachmentLog + "/data0.csv"), "4,5,6\r\n");
