@@ -6,7 +6,6 @@
 #include "MailServers.h"
 #include "common/Display.h"
 #include "common/cp932.h"
-#include "packaging/clsCryptFile.h"
 #include "settings/clsIniFile.h"
 #include "startup/SendSteps.h"
 #include "support/RecordingDisplay.h"
@@ -38,19 +37,6 @@ const std::string kBodyLine = "石油動態報告,U01," + kUserPassword + ",repl
 std::string Quoted(const std::string &text)
 {
     return "'" + text + "'";
-}
-
-// The settings password form: encrypted text without its line breaks.
-std::string Stored(const std::string &clear)
-{
-    clsCryptFile crypt;
-    crypt.InFile(clear);
-    crypt.Password("Ruda");
-    EXPECT_TRUE(crypt.Encrypt(1)) << crypt.GetErrMsg();
-    std::string text = crypt.OutFile();
-    for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.erase(at, 2);
-    return text;
 }
 
 class SendEndToEnd : public ::testing::Test

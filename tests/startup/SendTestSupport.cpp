@@ -2,6 +2,7 @@
 
 #include "common/cp932.h"
 #include "common/programfolder.h"
+#include "packaging/clsCryptFile.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -62,6 +63,18 @@ void WriteIniByHand(const std::string &path, const IniSections &sections)
             text += key + "=" + value + "\r\n";
     }
     WriteFile(path, cp932::FromUtf8(text));
+}
+
+std::string Stored(const std::string &clear)
+{
+    clsCryptFile crypt;
+    crypt.InFile(clear);
+    crypt.Password("Ruda");
+    EXPECT_TRUE(crypt.Encrypt(1)) << crypt.GetErrMsg();
+    std::string text = crypt.OutFile();
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
+        text.erase(at, 2);
+    return text;
 }
 
 std::vector<std::string> ErrLogNames()

@@ -38,6 +38,9 @@ public:
 using IniSections = std::map<std::string, std::map<std::string, std::string>>;
 void WriteIniByHand(const std::string &path, const IniSections &sections);
 
+// A password as the settings file stores it: encrypted text without line breaks.
+std::string Stored(const std::string &clear);
+
 // Error logs of the program folder.
 std::vector<std::string> ErrLogNames();
 void RemoveErrLogs();

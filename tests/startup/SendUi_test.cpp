@@ -2,6 +2,10 @@
 // every message on the window's thread, in order, the list touched only there.
 #include "SendTestSupport.h"
 
+#ifdef KESTLIN_HAVE_TEST_SERVERS
+#include "MailServers.h"
+#endif
+
 #include "startup/SendRunner.h"
 #include "startup/frmProgress.h"
 #include "support/RecordingDisplay.h"
@@ -33,13 +37,13 @@ QApplication &App()
     return *app;
 }
 
-bool ProgressWindowVisible()
+frmProgress *VisibleProgressWindow()
 {
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (w->objectName() == "frmProgress" && w->isVisible())
-            return true;
+            return static_cast<frmProgress *>(w);
     }
-    return false;
+    return nullptr;
 }
 
 // Records, with every message, where it was shown from.
@@ -50,11 +54,14 @@ public:
                           MsgButtons buttons) override
     {
         onGuiThread.push_back(QThread::currentThread() == App().thread());
-        progressVisible.push_back(ProgressWindowVisible());
+        const frmProgress *progress = VisibleProgressWindow();
+        progressVisible.push_back(progress != nullptr);
+        stepShown.push_back(progress ? progress->StepText().toStdString() : "");
         return RecordingDisplay::ShowMessage(text, title, icon, buttons);
     }
     std::vector<bool> onGuiThread;
     std::vector<bool> progressVisible;
+    std::vector<std::string> stepShown; // the progress window's step at each message
 };
 
 TEST(frmProgress, NamesTheStepAndBytesAndCannotBeClosedUntilTheWorkEnds)
@@ -148,6 +155,43 @@ TEST_F(SendUiTest, RefusedListNeverStartsTheWorker)
     EXPECT_EQ(strWorkSpace, "earlier");
     EXPECT_FALSE(fs::exists(dir / "WorkSpace"));
 }
+
+#ifdef KESTLIN_HAVE_TEST_SERVERS
+TEST_F(SendUiTest, StepNoticeComesFromTheWorkerBeforeTheSuccessMessage)
+{
+    SmtpServer smtp;
+    std::string reason;
+    ASSERT_TRUE(smtp.Start(SmtpOptions {}, reason)) << reason;
+    WriteIniByHand(parts.iniFilePath,
+                   { { "USER", { { "USERID", "U01" }, { "PASSWORD", Stored("pw") } } },
+                     { "MAIL",
+                       { { "SMTP", "127.0.0.1" },
+                         { "PORT", std::to_string(smtp.port()) },
+                         { "MAILADRESS", "report@example.jp" } } },
+                     { "SYSTEM",
+                       { { "TEMP", dir.path() },
+                         { "TEMPLOG", dir.path() },
+                         { "LOG", dir / "no-such-log" } } } });
+    owner.setFocus();
+
+    RunSendWithProgress(parts);
+
+    // The notice of the log step, shown while the progress window names that
+    // step, then the success message once the window has gone.
+    ASSERT_EQ(display.messages.size(), 2u) << display.messages[0].text;
+    EXPECT_EQ(display.messages[0].text.rfind("ﾛｸﾞﾌｧｲﾙを出力するﾌｫﾙﾀﾞ", 0), 0u);
+    EXPECT_EQ(display.messages[1].text.rfind("石油動態報告メッセージは、「", 0), 0u);
+    EXPECT_EQ(display.onGuiThread, (std::vector<bool> { true, true }));
+    EXPECT_EQ(display.progressVisible, (std::vector<bool> { true, false }));
+    EXPECT_EQ(display.stepShown[0], "送信LOG作成中…");
+    EXPECT_EQ(display.cursorChanges, (std::vector<bool> { true, false }));
+    EXPECT_EQ(lstFile->count(), 0);
+    EXPECT_EQ(owner.focusWidget(), cmdAdd);
+    EXPECT_EQ(strWorkSpace, dir / "WorkSpace");
+    EXPECT_EQ(strSendFile.rfind("TMPU01", 0), 0u);
+    EXPECT_TRUE(smtp.WaitForMessages(1));
+}
+#endif
 
 } // namespace
 } // namespace kestlin::test

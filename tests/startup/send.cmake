@@ -32,4 +32,8 @@ if(TARGET kestlin_ui)
     LIBS kestlin_ui
     PROPERTIES ${_send_locks})
   _send_loads_libraries(kestlin_send_ui_tests)
+  if(EXISTS "${PROJECT_SOURCE_DIR}/tests/servers/CMakeLists.txt")
+    target_link_libraries(kestlin_send_ui_tests PRIVATE kestlin_testservers)
+    target_compile_definitions(kestlin_send_ui_tests PRIVATE KESTLIN_HAVE_TEST_SERVERS)
+  endif()
 endif()
