@@ -162,16 +162,18 @@ TEST_F(SendUiTest, StepNoticeComesFromTheWorkerBeforeTheSuccessMessage)
     SmtpServer smtp;
     std::string reason;
     ASSERT_TRUE(smtp.Start(SmtpOptions {}, reason)) << reason;
-    WriteIniByHand(parts.iniFilePath,
-                   { { "USER", { { "USERID", "U01" }, { "PASSWORD", Stored("pw") } } },
-                     { "MAIL",
-                       { { "SMTP", "127.0.0.1" },
-                         { "PORT", std::to_string(smtp.port()) },
-                         { "MAILADRESS", "report@example.jp" } } },
-                     { "SYSTEM",
-                       { { "TEMP", dir.path() },
-                         { "TEMPLOG", dir.path() },
-                         { "LOG", dir / "no-such-log" } } } });
+    WriteIniByHand(parts.iniFilePath, { { "USER",
+                                          { { "USERID", "U01" },
+                                            { "PASSWORD", Stored("pw") },
+                                            { "MAILADRESS", "reply@example.jp" } } },
+                                        { "MAIL",
+                                          { { "SMTP", "127.0.0.1" },
+                                            { "PORT", std::to_string(smtp.port()) },
+                                            { "MAILADRESS", "report@example.jp" } } },
+                                        { "SYSTEM",
+                                          { { "TEMP", dir.path() },
+                                            { "TEMPLOG", dir.path() },
+                                            { "LOG", dir / "no-such-log" } } } });
     owner.setFocus();
 
     RunSendWithProgress(parts);
