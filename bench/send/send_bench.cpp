@@ -224,7 +224,7 @@ struct Bench
         fs::create_directories(copies);
         std::string cp = "cp --";
         for (const std::string &r : reports)
-            cp += " " + Q(r);
+            cp.append(" ").append(Q(r));
         const std::string cab = work + "/TEMPU_FILE.cab", enc = work + "/TMPU01.txt";
         const std::string eml = scratch + "/message.eml";
         const std::vector<std::pair<std::string, std::string>> steps = {
