@@ -7,7 +7,7 @@
 # The libraries are loaded by name at run time: the test programs find them
 # in the program's folder through the loader's path. (One value per property:
 # a list value would be split on its way to the test.)
-set(_send_locks "RESOURCE_LOCK;kestlin_startup_errlog"
+set(_send_test_properties "RESOURCE_LOCK;kestlin_startup_errlog"
   "ENVIRONMENT_MODIFICATION;LD_LIBRARY_PATH=path_list_prepend:${KESTLIN_BIN_DIR}")
 
 # Also when a test program is started by hand, and built before the tests run.
@@ -18,7 +18,7 @@ endfunction()
 
 kestlin_add_tests(kestlin_send_tests
   SOURCES SendSteps_test.cpp SendTestSupport.cpp
-  PROPERTIES ${_send_locks})
+  PROPERTIES ${_send_test_properties})
 
 # Against the real mail servers, once they are part of the tests (their
 # folder is added after this one).
@@ -26,7 +26,7 @@ if(EXISTS "${PROJECT_SOURCE_DIR}/tests/servers/CMakeLists.txt")
   kestlin_add_tests(kestlin_send_e2e_tests
     SOURCES SendEndToEnd_test.cpp SendTestSupport.cpp
     LIBS kestlin_testservers
-    PROPERTIES ${_send_locks})
+    PROPERTIES ${_send_test_properties})
   _send_loads_libraries(kestlin_send_e2e_tests)
 endif()
 
@@ -34,7 +34,7 @@ if(TARGET kestlin_ui)
   kestlin_add_tests(kestlin_send_ui_tests
     SOURCES SendUi_test.cpp SendTestSupport.cpp
     LIBS kestlin_ui
-    PROPERTIES ${_send_locks})
+    PROPERTIES ${_send_test_properties})
   _send_loads_libraries(kestlin_send_ui_tests)
   if(EXISTS "${PROJECT_SOURCE_DIR}/tests/servers/CMakeLists.txt")
     target_link_libraries(kestlin_send_ui_tests PRIVATE kestlin_testservers)
