@@ -93,15 +93,15 @@ int Screenshots(const QStringList &args)
     Settle();
     bool ok = Save(window.grab(), QDir(outDir).filePath(QStringLiteral("main-window.png")));
 
-    // The menu of the two extra commands, open over the window.
-    window.cmdMenu()->menu()->popup(
-        window.cmdMenu()->mapToGlobal(QPoint(0, window.cmdMenu()->height())));
+    // The menu of the two extra commands, open where a click on its button opens it.
+    QMenu *menu = window.cmdMenu()->menu();
+    menu->popup(window.cmdMenu()->mapToGlobal(QPoint(0, window.cmdMenu()->height())));
     Settle();
-    const QRect area = window.frameGeometry().adjusted(0, 0, 60, 0);
+    const QRect area = window.frameGeometry().united(menu->geometry());
     ok = Save(window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()),
               QDir(outDir).filePath(QStringLiteral("extra-commands.png")))
          && ok;
-    window.cmdMenu()->menu()->hide();
+    menu->hide();
 
     // The refusal of a file dropped a second time, as the user sees it.
     QTimer::singleShot(300, [&] {
