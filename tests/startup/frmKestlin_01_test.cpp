@@ -6,6 +6,7 @@
 #include "support/TempDir.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <filesystem>
@@ -154,6 +156,27 @@ TEST_F(MainWindowTest, LoadSetsCaptionAndTheExtraCommandsInOrder)
     // The menu button stays out of the way of the tab order.
     EXPECT_EQ(window.cmdMenu()->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(window.Frame1()->rect().contains(window.cmdMenu()->geometry()));
+}
+
+TEST_F(MainWindowTest, RightClickAnywhereOffersTheExtraCommands)
+{
+    ASSERT_TRUE(window.Form_Load());
+    window.ShowCentred();
+    const QWidget *targets[] = { window.lstFile()->viewport(), window.cmdAdd(), &window };
+    for (const QWidget *target : targets) {
+        QList<QAction *> offered;
+        // The menu runs its own loop; look at it once it is up, then close it.
+        QTimer::singleShot(0, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                offered = menu->actions();
+                menu->close();
+            }
+        });
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                target->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(const_cast<QWidget *>(target), &click);
+        EXPECT_EQ(offered, window.actions()) << target->objectName().toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, ActivationClosesTheWindowOnlyWhenTheSettingsFileIsGone)
