@@ -169,8 +169,11 @@ bool clsCryptFile::RunFile(bool encrypt, std::string &reason)
         reason = kSameFile;
         return false;
     }
-    CryptFd out(::open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (out.get() < 0) {
+    // Non-blocking only for the open itself: a named pipe without a reader at
+    // OutFile must fail at once rather than hang the window.
+    CryptFd out(
+        ::open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
+    if (out.get() < 0 || ::fcntl(out.get(), F_SETFL, 0) != 0) {
         reason = SystemErrorText(errno);
         return false;
     }

@@ -255,6 +255,11 @@ TEST(CryptFile, FileSystemFailuresAreReportedWithTheSystemsWords)
     EXPECT_FALSE(noFolder.Encrypt());
     EXPECT_EQ(noFolder.GetErrMsg(), SystemErrorText(ENOENT));
 
+    ::mkfifo((dir / "pipe.txt").c_str(), 0600);
+    auto intoPipe = Prepared(dir / "in.cab", dir / "pipe.txt");
+    EXPECT_FALSE(intoPipe.Encrypt()) << "a pipe without a reader must not hang";
+    EXPECT_EQ(intoPipe.GetErrMsg(), SystemErrorText(ENXIO));
+
     auto intoFolder = Prepared(dir / "in.cab", dir.path());
     EXPECT_FALSE(intoFolder.Encrypt());
     EXPECT_EQ(intoFolder.GetErrMsg(), SystemErrorText(EISDIR));
