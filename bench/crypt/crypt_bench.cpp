@@ -42,7 +42,7 @@ Measure Spawn(std::vector<std::string> args)
     if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return m;
     int status = 0;
-    rusage usage{};
+    rusage usage {};
     ::wait4(pid, &status, 0, &usage);
     m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     m.peakKiB = usage.ru_maxrss;
@@ -78,20 +78,19 @@ bool SameContent(const std::string &a, const std::string &b)
     return !fa && !fb;
 }
 
-int Compare(const std::string &self, const std::string &input, const std::string &scratch,
-            int runs)
+int Compare(const std::string &self, const std::string &input, const std::string &scratch, int runs)
 {
     const std::string ours = scratch + "/ours.bin";
     const std::string theirs = scratch + "/openssl.bin";
-    const std::vector<std::string> oursArgs = {self, "encrypt", input, ours};
+    const std::vector<std::string> oursArgs = { self, "encrypt", input, ours };
     const std::vector<std::string> theirsArgs
-        = {"openssl", "enc",      "-rc4",     "-K",  KeyHex(), "-provider", "legacy",
-           "-provider", "default", "-in", input, "-out",      theirs};
+        = { "openssl",   "enc",     "-rc4", "-K",  KeyHex(), "-provider", "legacy",
+            "-provider", "default", "-in",  input, "-out",   theirs };
     Measure best[2];
     long oursPeak = 0;
     for (int run = 0; run < runs; ++run) {
         // Alternate, so that neither side always meets a warmer cache.
-        for (int side : {run % 2, 1 - run % 2}) {
+        for (int side : { run % 2, 1 - run % 2 }) {
             const Measure m = Spawn(side == 0 ? oursArgs : theirsArgs);
             if (!m.ok) {
                 std::fprintf(stderr, "%s failed\n", side == 0 ? "Encrypt(0)" : "openssl enc");

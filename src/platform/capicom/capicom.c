@@ -170,8 +170,8 @@ static int convert(capicom_ed *object, const char *to, const char *from, const c
     return CAPICOM_OK;
 }
 
-static int derive_key(capicom_ed *object, crypto *c, const unsigned char *salt,
-                      size_t salt_length, unsigned char key[3 * DES_KEY])
+static int derive_key(capicom_ed *object, crypto *c, const unsigned char *salt, size_t salt_length,
+                      unsigned char key[3 * DES_KEY])
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digest_length = 0;
@@ -251,8 +251,7 @@ static int encode_message(capicom_ed *object, const unsigned char *iv, const uns
         CAPICOM_PARAMS *p = message->content->params;
         ok = set_object(&message->type, MESSAGE_OID)
              && set_object(&message->content->type, CONTENT_OID)
-             && set_integer(p->version, VERSION_WRITTEN)
-             && set_integer(p->algorithm, ALGORITHM_DES)
+             && set_integer(p->version, VERSION_WRITTEN) && set_integer(p->algorithm, ALGORITHM_DES)
              && set_integer(p->key_bits, DES_KEY_BITS)
              && ASN1_OCTET_STRING_set(p->iv, iv, DES_BLOCK)
              && ASN1_OCTET_STRING_set(p->salt, salt, (int)salt_length)
@@ -465,8 +464,8 @@ int capicom_ed_set_secret(capicom_ed *object, const char *secret)
 
 /* iv and salt are drawn from the random generator when iv is NULL. */
 static int encrypt_content(capicom_ed *object, const char *content, size_t length,
-                           const unsigned char *iv, const unsigned char *salt,
-                           size_t salt_length, char **base64)
+                           const unsigned char *iv, const unsigned char *salt, size_t salt_length,
+                           char **base64)
 {
     unsigned char fresh_iv[DES_BLOCK];
     unsigned char fresh_salt[SALT_LENGTH];
@@ -521,8 +520,8 @@ static int check_content(capicom_ed *object, const char *content, size_t length,
 }
 
 int capicom_ed_encrypt_with(capicom_ed *object, const char *content, size_t length,
-                            const unsigned char *iv, const unsigned char *salt,
-                            size_t salt_length, char **base64)
+                            const unsigned char *iv, const unsigned char *salt, size_t salt_length,
+                            char **base64)
 {
     if (!object)
         return CAPICOM_E_ARGUMENT;
@@ -582,8 +581,8 @@ static int decrypt_message(capicom_ed *object, const CAPICOM_MESSAGE *message, c
     return code;
 }
 
-int capicom_ed_decrypt(capicom_ed *object, const char *base64, size_t base64_length,
-                       char **content, size_t *length)
+int capicom_ed_decrypt(capicom_ed *object, const char *base64, size_t base64_length, char **content,
+                       size_t *length)
 {
     if (!object)
         return CAPICOM_E_ARGUMENT;

@@ -48,14 +48,14 @@ extern "C" {
 #define CAPICOM_ENCRYPTION_KEY_LENGTH_MAXIMUM 0
 
 #define CAPICOM_OK 0
-#define CAPICOM_E_ARGUMENT 1    /* a null pointer, or an algorithm not offered */
-#define CAPICOM_E_NO_SECRET 2   /* no (or an empty) secret set */
-#define CAPICOM_E_EMPTY 3       /* nothing to encrypt or decrypt */
-#define CAPICOM_E_TEXT 4        /* text that is not valid UTF-8 / UTF-16 */
-#define CAPICOM_E_BASE64 5      /* input that is not Base64 */
-#define CAPICOM_E_MESSAGE 6     /* Base64 of something that is not such a message */
-#define CAPICOM_E_DECRYPT 7     /* wrong secret or damaged ciphertext */
-#define CAPICOM_E_CRYPTO 8      /* the cryptographic library failed */
+#define CAPICOM_E_ARGUMENT 1 /* a null pointer, or an algorithm not offered */
+#define CAPICOM_E_NO_SECRET 2 /* no (or an empty) secret set */
+#define CAPICOM_E_EMPTY 3 /* nothing to encrypt or decrypt */
+#define CAPICOM_E_TEXT 4 /* text that is not valid UTF-8 / UTF-16 */
+#define CAPICOM_E_BASE64 5 /* input that is not Base64 */
+#define CAPICOM_E_MESSAGE 6 /* Base64 of something that is not such a message */
+#define CAPICOM_E_DECRYPT 7 /* wrong secret or damaged ciphertext */
+#define CAPICOM_E_CRYPTO 8 /* the cryptographic library failed */
 #define CAPICOM_E_MEMORY 9
 
 typedef struct capicom_ed capicom_ed;
@@ -74,18 +74,19 @@ CAPICOM_API int capicom_ed_set_secret(capicom_ed *object, const char *secret);
 /* Encrypts length bytes of UTF-8 content (not empty) under a fresh random IV
  * and salt. On success *base64 is a NUL-terminated text framed in CR LF lines,
  * to be released with capicom_free. */
-CAPICOM_API int capicom_ed_encrypt(capicom_ed *object, const char *content, size_t length, char **base64);
+CAPICOM_API int capicom_ed_encrypt(capicom_ed *object, const char *content, size_t length,
+                                   char **base64);
 
 /* The same with a given IV (8 bytes) and salt, for reproducible messages. */
 CAPICOM_API int capicom_ed_encrypt_with(capicom_ed *object, const char *content, size_t length,
-                            const unsigned char *iv, const unsigned char *salt,
-                            size_t salt_length, char **base64);
+                                        const unsigned char *iv, const unsigned char *salt,
+                                        size_t salt_length, char **base64);
 
 /* Decrypts a Base64 message; CR, LF, tabs and blanks anywhere in it are ignored.
  * On success *content holds *length bytes of UTF-8 and a terminating NUL, to
  * be released with capicom_free. */
 CAPICOM_API int capicom_ed_decrypt(capicom_ed *object, const char *base64, size_t base64_length,
-                       char **content, size_t *length);
+                                   char **content, size_t *length);
 
 /* The description of the last failure of this object ("" when none). */
 CAPICOM_API const char *capicom_ed_error(const capicom_ed *object);
