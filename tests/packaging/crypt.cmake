@@ -12,14 +12,3 @@ kestlin_add_tests(kestlin_crypt_tests
 target_compile_definitions(kestlin_crypt_tests PRIVATE
   KESTLIN_INCOMPLETE_CAPICOM_DIR="${CMAKE_CURRENT_BINARY_DIR}/incomplete-capicom")
 add_dependencies(kestlin_crypt_tests capicom crypt_incomplete_capicom)
-
-# kestlin_add_tests hands CTest its environment as separate words, of which
-# CTest keeps only the first, so these tests would not find libcapicom.so on the
-# loader's path. Set the whole list once the tests have been discovered.
-file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/crypt_environment.cmake"
-  "if(kestlin_crypt_tests_TESTS)\n"
-  "  set_tests_properties(\${kestlin_crypt_tests_TESTS} PROPERTIES ENVIRONMENT\n"
-  "    \"KESTLIN_BIN_DIR=${KESTLIN_BIN_DIR};LD_LIBRARY_PATH=${KESTLIN_BIN_DIR}\")\n"
-  "endif()\n")
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
-  "${CMAKE_CURRENT_BINARY_DIR}/crypt_environment.cmake")
