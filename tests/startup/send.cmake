@@ -3,14 +3,10 @@
 #
 # Every test here may write error logs into the one program folder, whose
 # names carry only the second: they take turns.
-#
-# The libraries are loaded by name at run time: the test programs find them
-# in the program's folder through the loader's path. (One value per property:
-# a list value would be split on its way to the test.)
-set(_send_test_properties "RESOURCE_LOCK;kestlin_startup_errlog"
-  "ENVIRONMENT_MODIFICATION;LD_LIBRARY_PATH=path_list_prepend:${KESTLIN_BIN_DIR}")
+set(_send_test_properties RESOURCE_LOCK kestlin_startup_errlog)
 
-# Also when a test program is started by hand, and built before the tests run.
+# The libraries are loaded by name at run time: built before the tests run,
+# and found also when a test program is started by hand.
 function(_send_loads_libraries target)
   set_target_properties(${target} PROPERTIES BUILD_RPATH "${KESTLIN_BIN_DIR}")
   add_dependencies(${target} bsmtp cab32 capicom)
