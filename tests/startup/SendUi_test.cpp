@@ -7,6 +7,7 @@
 #endif
 
 #include "startup/SendRunner.h"
+#include "startup/frmKestlin_01.h"
 #include "startup/frmProgress.h"
 #include "support/RecordingDisplay.h"
 #include "support/TempDir.h"
@@ -154,6 +155,23 @@ TEST_F(SendUiTest, RefusedListNeverStartsTheWorker)
     EXPECT_TRUE(lstFile->item(1)->isSelected());
     EXPECT_EQ(strWorkSpace, "earlier");
     EXPECT_FALSE(fs::exists(dir / "WorkSpace"));
+}
+
+TEST_F(SendUiTest, SendButtonOfTheMainWindowRunsTheSubmissionOnItsMembers)
+{
+    WriteIniByHand(parts.iniFilePath, { { "SYSTEM", { { "TEMP", dir / "no-such-folder" } } } });
+    WatchingDisplay windowDisplay;
+    frmKestlin_01 window(windowDisplay, parts.iniFilePath);
+    window.lstFile()->addItem(QString::fromStdString(dir / "a.csv"));
+    window.strWorkSpace = "earlier";
+
+    window.cmdSend()->click();
+
+    ASSERT_EQ(windowDisplay.messages.size(), 1u);
+    EXPECT_EQ(windowDisplay.messages[0].text.rfind("作業ﾌｫﾙﾀﾞの指定に誤りがあります｡", 0), 0u);
+    EXPECT_EQ(window.lstFile()->count(), 1);
+    EXPECT_EQ(window.strWorkSpace, "");
+    EXPECT_TRUE(display.messages.empty());
 }
 
 #ifdef KESTLIN_HAVE_TEST_SERVERS
