@@ -5,7 +5,8 @@ if(TARGET kestlin_ui)
     Appearance.cpp
     AttachmentList.cpp
     KestlinStart.cpp
-    frmKestlin_01.cpp)
+    frmKestlin_01.cpp
+    frmKestlin_01.h)
   add_executable(kestlin main.cpp)
   target_link_libraries(kestlin PRIVATE kestlin_ui)
   kestlin_program_part(kestlin)
