@@ -108,12 +108,15 @@ bool ToInteger(const std::string &text, int64_t min, int64_t max, int64_t &value
     bool negative = false;
     if (i < end && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
+    // Far beyond the 16- and 32-bit ranges asked for: counting stops there.
+    constexpr uint64_t kCap = uint64_t(1) << 59;
     uint64_t whole = 0;
     bool digits = false, tooBig = false;
     for (; i < end && text[i] >= '0' && text[i] <= '9'; ++i) {
         digits = true;
-        whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
-        tooBig = tooBig || whole > (uint64_t(1) << 40);
+        if (whole < kCap)
+            whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
+        tooBig = tooBig || whole >= kCap;
     }
     // Rounding half to even, as the run time's conversion does.
     bool roundUp = false;
