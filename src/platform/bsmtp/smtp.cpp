@@ -1,0 +1,188 @@
+#include "smtp.h"
+
+#include "transfer.h"
+
+#include <cctype>
+#include <unistd.h>
+
+namespace bsmtp {
+
+namespace {
+
+const char *const kConnectLead = "SMTPサーバーに接続できません。";
+const char *const kSilentLead = "SMTPサーバーから応答がありません。";
+const char *const kTlsLead = "SMTPサーバーと暗号化通信ができません。";
+const char *const kAuthLead = "SMTP認証に失敗しました。";
+const char *const kRefusedLead = "SMTPサーバーが送信を拒否しました。";
+
+// The name we greet with; the URL's path is what curl says after EHLO.
+std::string OwnName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || !name[0])
+        return "localhost";
+    for (const char *c = name; *c; ++c) {
+        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '.' && *c != '-')
+            return "localhost";
+    }
+    return name;
+}
+
+bool IsTlsFailure(CURLcode code)
+{
+    return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CONNECT_ERROR
+           || code == CURLE_SSL_CACERT_BADFILE || code == CURLE_SSL_CERTPROBLEM
+           || code == CURLE_USE_SSL_FAILED;
+}
+
+// What the user reads: a short lead and what the server or curl said.
+std::string Explain(const Transfer &transfer, CURLcode code, const char *protocolLead,
+                    const char *authLead, const char *refusedLead)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+        return protocolLead + transfer.Describe(code);
+    case CURLE_OPERATION_TIMEDOUT:
+        return std::string(kSilentLead) + transfer.Describe(code);
+    case CURLE_LOGIN_DENIED:
+        return authLead + transfer.talk().lastRefusal;
+    default:
+        break;
+    }
+    if (IsTlsFailure(code))
+        return kTlsLead + transfer.Describe(code);
+    // After a refusal curl still says QUIT: the refusal is what counts.
+    const std::string &refusal = transfer.talk().lastRefusal;
+    return refusedLead + (refusal.empty() ? transfer.Describe(code) : refusal);
+}
+
+std::string Mechanisms(const ServerTalk &talk)
+{
+    std::string list;
+    for (const std::string &mechanism : talk.mechanisms)
+        list += (list.empty() ? "" : " ") + mechanism;
+    return list;
+}
+
+// Before the message goes anywhere: the sign-in the settings ask for is on
+// offer and succeeded. curl alone would submit without signing in when the
+// server offers no AUTH at all.
+std::string CheckSignIn(const Sender &sender, const ServerTalk &talk)
+{
+    if (sender.method.empty())
+        return {};
+    if (!talk.authOffered)
+        return std::string(kAuthLead) + "SMTPサーバーがSMTP認証(AUTH)に対応していません。";
+    if (!talk.mechanisms.count(sender.method))
+        return std::string(kAuthLead) + "SMTPサーバーが認証方式 " + sender.method
+               + " に対応していません。(対応: " + Mechanisms(talk) + ")";
+    if (!talk.signedIn)
+        return std::string(kAuthLead) + talk.lastRefusal;
+    return {};
+}
+
+struct Upload
+{
+    MessageSource *message;
+    const Sender *sender;
+    const ServerTalk *talk;
+    std::string reason;
+};
+
+size_t ReadMessage(char *buffer, size_t size, size_t count, void *data)
+{
+    auto *upload = static_cast<Upload *>(data);
+    // Should curl have opened a new connection for the message, the
+    // sign-in must have happened on that one too.
+    const std::string refusal = CheckSignIn(*upload->sender, *upload->talk);
+    if (!refusal.empty()) {
+        upload->reason = refusal;
+        return CURL_READFUNC_ABORT;
+    }
+    size_t length = 0;
+    if (!upload->message->Read(buffer, size * count, length)) {
+        upload->reason = upload->message->reason();
+        return CURL_READFUNC_ABORT;
+    }
+    return length;
+}
+
+} // namespace
+
+std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
+                   MessageSource &message)
+{
+    Transfer transfer("smtp", 465, server, OwnName());
+    CURL *curl = transfer.handle();
+    if (!curl)
+        return std::string(kConnectLead) + "curl_easy_init";
+    if (!sender.method.empty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, sender.user.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, sender.password.c_str());
+        // Exactly this mechanism; curl tries no other.
+        const std::string options = "AUTH=" + sender.method;
+        curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, options.c_str());
+        curl_easy_setopt(curl, CURLOPT_SASL_IR, sender.method == "PLAIN" ? 1L : 0L);
+    }
+
+    // First only greet, sign in and NOOP on the connection, so that a
+    // missing sign-in is found before any address or byte of the message is
+    // sent; the message then goes over the same connection.
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "NOOP");
+    CURLcode code = curl_easy_perform(curl);
+    const std::string refusal = CheckSignIn(sender, transfer.talk());
+    if (!refusal.empty() && (code == CURLE_OK || code == CURLE_LOGIN_DENIED))
+        return refusal;
+    if (code != CURLE_OK)
+        return Explain(transfer, code, kConnectLead, kAuthLead, kRefusedLead);
+
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
+    const std::string from = "<" + sender.address + ">";
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.c_str());
+    curl_slist *rcpt = nullptr;
+    for (const auto *list : { &recipients.to, &recipients.cc, &recipients.bcc }) {
+        for (const std::string &address : *list)
+            rcpt = curl_slist_append(rcpt, ("<" + address + ">").c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+    Upload upload { &message, &sender, &transfer.talk(), {} };
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadMessage);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, nullptr);
+    curl_slist_free_all(rcpt);
+    if (!upload.reason.empty())
+        return upload.reason;
+    if (code != CURLE_OK)
+        return Explain(transfer, code, kConnectLead, kAuthLead, kRefusedLead);
+    return {};
+}
+
+bool Pop3Command(const Server &server, const std::string &user, const std::string &password,
+                 const std::string &command, std::string &answer)
+{
+    Transfer transfer("pop3", 995, server, "");
+    CURL *curl = transfer.handle();
+    if (!curl) {
+        answer = "POP3サーバーに接続できません。curl_easy_init";
+        return false;
+    }
+    curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, command.c_str());
+    // STAT answers in one line; without this curl would wait for a list.
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    const CURLcode code = curl_easy_perform(curl);
+    if (code != CURLE_OK) {
+        answer
+            = Explain(transfer, code, "POP3サーバーに接続できません。",
+                      "POP3サーバーにログインできません。", "POP3サーバーがエラーを返しました。");
+        return false;
+    }
+    answer = transfer.talk().lastReply;
+    return true;
+}
+
+} // namespace bsmtp
