@@ -139,10 +139,12 @@ async def main():
     loop = asyncio.get_running_loop()
     offered = {m for m in ARGS.auth.split(",") if m}
     context = tls_context()
+    # One handler for all connections: it numbers the stored messages.
+    handler = Handler(ARGS.mail_dir)
 
     def factory():
         return TestSMTP(
-            Handler(ARGS.mail_dir),
+            handler,
             hostname="kestlin.test",
             decode_data=False,
             authenticator=authenticator,
