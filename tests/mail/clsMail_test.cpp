@@ -19,7 +19,8 @@ const char kTag[] = "clsMailｴﾗｰ";
 
 bool EndsWith(const std::string &text, const std::string &end)
 {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size()
+           && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 TEST(clsMailFields, StartEmptyAndAppendWithOneTab)
@@ -78,7 +79,8 @@ protected:
 };
 
 class Certify : public MailTest, public ::testing::WithParamInterface<std::pair<int, const char *>>
-{};
+{
+};
 
 TEST_P(Certify, SignsInWithTheMethodOfTheCode)
 {

@@ -261,17 +261,22 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
     return true;
 }
 
-std::vector<ReceivedMail> SmtpServer::Received() const
+std::vector<std::string> SmtpServer::MessageFiles() const
 {
-    std::vector<fs::path> files;
+    std::vector<std::string> files;
     std::error_code error;
     for (const auto &entry : fs::directory_iterator(folder_ + "/mail", error)) {
         if (entry.path().extension() == ".eml")
-            files.push_back(entry.path());
+            files.push_back(entry.path().string());
     }
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<ReceivedMail> SmtpServer::Received() const
+{
     std::vector<ReceivedMail> mails;
-    for (const fs::path &file : files)
+    for (const std::string &file : MessageFiles())
         mails.push_back(ReadReceived(file));
     return mails;
 }
@@ -285,7 +290,7 @@ int SmtpServer::MailCommands() const
 bool SmtpServer::WaitForMessages(size_t count, int timeoutMs) const
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Received().size() < count) {
+    while (MessageFiles().size() < count) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

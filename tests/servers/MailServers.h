@@ -57,6 +57,8 @@ public:
 
     // The messages accepted so far, in order of arrival.
     std::vector<ReceivedMail> Received() const;
+    // Only the paths of the stored messages (NNNNNN.eml, beside NNNNNN.env).
+    std::vector<std::string> MessageFiles() const;
     // How many MAIL FROM commands the server has seen, accepted or not.
     int MailCommands() const;
     // Waits up to timeoutMs for at least count messages.
