@@ -9,11 +9,17 @@ namespace bsmtp {
 
 namespace {
 
-const char *const kConnectLead = "SMTPサーバーに接続できません。";
-const char *const kSilentLead = "SMTPサーバーから応答がありません。";
-const char *const kTlsLead = "SMTPサーバーと暗号化通信ができません。";
-const char *const kAuthLead = "SMTP認証に失敗しました。";
-const char *const kRefusedLead = "SMTPサーバーが送信を拒否しました。";
+// The short leads of the failure texts, one set per protocol.
+struct Leads
+{
+    const char *connect, *silent, *tls, *auth, *refused;
+};
+const Leads kSmtp { "SMTPサーバーに接続できません。", "SMTPサーバーから応答がありません。",
+                    "SMTPサーバーと暗号化通信ができません。", "SMTP認証に失敗しました。",
+                    "SMTPサーバーが送信を拒否しました。" };
+const Leads kPop3 { "POP3サーバーに接続できません。", "POP3サーバーから応答がありません。",
+                    "POP3サーバーと暗号化通信ができません。", "POP3サーバーにログインできません。",
+                    "POP3サーバーがエラーを返しました。" };
 
 // The name we greet with; the URL's path is what curl says after EHLO.
 std::string OwnName()
@@ -36,25 +42,24 @@ bool IsTlsFailure(CURLcode code)
 }
 
 // What the user reads: a short lead and what the server or curl said.
-std::string Explain(const Transfer &transfer, CURLcode code, const char *protocolLead,
-                    const char *authLead, const char *refusedLead)
+std::string Explain(const Transfer &transfer, CURLcode code, const Leads &leads)
 {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
-        return protocolLead + transfer.Describe(code);
+        return leads.connect + transfer.Describe(code);
     case CURLE_OPERATION_TIMEDOUT:
-        return std::string(kSilentLead) + transfer.Describe(code);
+        return leads.silent + transfer.Describe(code);
     case CURLE_LOGIN_DENIED:
-        return authLead + transfer.talk().lastRefusal;
+        return leads.auth + transfer.talk().lastRefusal;
     default:
         break;
     }
     if (IsTlsFailure(code))
-        return kTlsLead + transfer.Describe(code);
+        return leads.tls + transfer.Describe(code);
     // After a refusal curl still says QUIT: the refusal is what counts.
     const std::string &refusal = transfer.talk().lastRefusal;
-    return refusedLead + (refusal.empty() ? transfer.Describe(code) : refusal);
+    return leads.refused + (refusal.empty() ? transfer.Describe(code) : refusal);
 }
 
 std::string Mechanisms(const ServerTalk &talk)
@@ -73,12 +78,12 @@ std::string CheckSignIn(const Sender &sender, const ServerTalk &talk)
     if (sender.method.empty())
         return {};
     if (!talk.authOffered)
-        return std::string(kAuthLead) + "SMTPサーバーがSMTP認証(AUTH)に対応していません。";
+        return std::string(kSmtp.auth) + "SMTPサーバーがSMTP認証(AUTH)に対応していません。";
     if (!talk.mechanisms.count(sender.method))
-        return std::string(kAuthLead) + "SMTPサーバーが認証方式 " + sender.method
+        return std::string(kSmtp.auth) + "SMTPサーバーが認証方式 " + sender.method
                + " に対応していません。(対応: " + Mechanisms(talk) + ")";
     if (!talk.signedIn)
-        return std::string(kAuthLead) + talk.lastRefusal;
+        return std::string(kSmtp.auth) + talk.lastRefusal;
     return {};
 }
 
@@ -116,7 +121,7 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
     Transfer transfer("smtp", 465, server, OwnName());
     CURL *curl = transfer.handle();
     if (!curl)
-        return std::string(kConnectLead) + "curl_easy_init";
+        return std::string(kSmtp.connect) + "curl_easy_init";
     if (!sender.method.empty()) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, sender.user.c_str());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, sender.password.c_str());
@@ -135,7 +140,7 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
     if (!refusal.empty() && (code == CURLE_OK || code == CURLE_LOGIN_DENIED))
         return refusal;
     if (code != CURLE_OK)
-        return Explain(transfer, code, kConnectLead, kAuthLead, kRefusedLead);
+        return Explain(transfer, code, kSmtp);
 
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
     const std::string from = "<" + sender.address + ">";
@@ -156,7 +161,7 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
     if (!upload.reason.empty())
         return upload.reason;
     if (code != CURLE_OK)
-        return Explain(transfer, code, kConnectLead, kAuthLead, kRefusedLead);
+        return Explain(transfer, code, kSmtp);
     return {};
 }
 
@@ -166,7 +171,7 @@ bool Pop3Command(const Server &server, const std::string &user, const std::strin
     Transfer transfer("pop3", 995, server, "");
     CURL *curl = transfer.handle();
     if (!curl) {
-        answer = "POP3サーバーに接続できません。curl_easy_init";
+        answer = std::string(kPop3.connect) + "curl_easy_init";
         return false;
     }
     curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
@@ -176,9 +181,7 @@ bool Pop3Command(const Server &server, const std::string &user, const std::strin
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     const CURLcode code = curl_easy_perform(curl);
     if (code != CURLE_OK) {
-        answer
-            = Explain(transfer, code, "POP3サーバーに接続できません。",
-                      "POP3サーバーにログインできません。", "POP3サーバーがエラーを返しました。");
+        answer = Explain(transfer, code, kPop3);
         return false;
     }
     answer = transfer.talk().lastReply;

@@ -263,12 +263,19 @@ TEST_F(Smtp, Port465SpeaksTlsFromTheStart)
     EXPECT_EQ(server_.MailCommands(), 0);
 }
 
-TEST(SmtpDown, ServerNotListening)
+TEST(ServerDown, NothingListensOnThePort)
 {
-    const std::string reason = Call(ServerString(kestlin::test::FreePort()), "<a@kestlin.test>",
-                                    Sender(""), kSubject, "", "");
+    const int port = kestlin::test::FreePort();
+    const std::string reason
+        = Call(ServerString(port), "<a@kestlin.test>", Sender(""), kSubject, "", "");
     EXPECT_EQ(reason.rfind("SMTPサーバーに接続できません。", 0), 0u) << reason;
     EXPECT_NE(reason.find("127.0.0.1"), std::string::npos) << reason;
+
+    char *answer = nullptr;
+    EXPECT_EQ(RcvMail(ServerString(port).c_str(), "user", "password", "STAT", "/tmp", &answer), 0);
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(std::string(answer).rfind("POP3サーバーに接続できません。", 0), 0u) << answer;
+    BsmtpFree(answer);
 }
 
 class Stall : public Smtp, public ::testing::WithParamInterface<SmtpOptions::Stall>
