@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 struct Run
 {
     double seconds = 0;
+    double cpuSeconds = 0; // user + system of the sending process
     long peakKiB = 0;
     int status = -1;
 };
@@ -50,6 +51,8 @@ Run Measure(const std::vector<std::string> &args)
     Run run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.peakKiB = usage.ru_maxrss;
+    run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                     + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
@@ -139,6 +142,7 @@ int main(int argc, char **argv)
             if (r.status != 0)
                 return Run {};
             b.seconds = std::min(b.seconds, r.seconds);
+            b.cpuSeconds = std::min(b.cpuSeconds, r.cpuSeconds);
             b.peakKiB = std::max(b.peakKiB, r.peakKiB);
         }
         return b;
@@ -146,10 +150,10 @@ int main(int argc, char **argv)
     const Run a = best(ours), b = best(theirs);
     std::printf("attachment           %zu MiB (message %.1f MiB)\n", mib,
                 static_cast<double>(fs::file_size(prepared)) / (1 << 20));
-    std::printf("libbsmtp SendMail    %.2f s (best of %d), peak RSS %.1f MiB\n", a.seconds, rounds,
-                a.peakKiB / 1024.0);
-    std::printf("curl command         %.2f s (best of %d), peak RSS %.1f MiB\n", b.seconds, rounds,
-                b.peakKiB / 1024.0);
+    std::printf("libbsmtp SendMail    %.2f s (best of %d), CPU %.2f s, peak RSS %.1f MiB\n",
+                a.seconds, rounds, a.cpuSeconds, a.peakKiB / 1024.0);
+    std::printf("curl command         %.2f s (best of %d), CPU %.2f s, peak RSS %.1f MiB\n",
+                b.seconds, rounds, b.cpuSeconds, b.peakKiB / 1024.0);
     std::printf("time ratio ours/curl %.2f (goal <= 1.20)\n", a.seconds / b.seconds);
     std::printf("peak memory ours     %.1f MiB (goal < 32 MiB)\n", a.peakKiB / 1024.0);
     server.Stop();

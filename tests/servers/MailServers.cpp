@@ -234,7 +234,9 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
                                     "--password",
                                     options.password,
                                     "--stall",
-                                    StallWord(options.stall) };
+                                    StallWord(options.stall),
+                                    "--throttle",
+                                    std::to_string(options.throttleBytesPerSecond) };
     if (options.startTls || options.implicitTls) {
         if (!MakeCertificate(folder_, reason))
             return false;

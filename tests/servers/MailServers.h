@@ -24,6 +24,8 @@ struct SmtpOptions
     bool implicitTls = false;
     // 0: a free port.
     int port = 0;
+    // A slow line: the server reads at most this many bytes a second.
+    int throttleBytesPerSecond = 0;
     // Where the server stops answering (and reading).
     enum class Stall { None, Greeting, Data, EndOfData };
     Stall stall = Stall::None;

@@ -11,6 +11,7 @@ import asyncio
 import hmac
 import os
 import secrets
+import socket
 import ssl
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING, auth_mechanism
@@ -33,6 +34,8 @@ def parse_args():
                    choices=["none", "greeting", "data", "end"],
                    help="stop answering: before the greeting, after DATA "
                         "(and stop reading), or after the end of the message")
+    p.add_argument("--throttle", type=int, default=0,
+                   help="bytes per second the server reads from the client; 0: no limit")
     return p.parse_args()
 
 
@@ -123,6 +126,31 @@ class TestSMTP(SMTP):
         return await super().smtp_DATA(arg)
 
 
+async def pipe(reader, writer, rate):
+    # Forwards at most rate bytes a second (0: as fast as it comes).
+    try:
+        while True:
+            data = await reader.read(max(rate // 20, 1) if rate else 65536)
+            if not data:
+                break
+            writer.write(data)
+            await writer.drain()
+            if rate:
+                await asyncio.sleep(len(data) / rate)
+    except (ConnectionError, OSError):
+        pass
+    finally:
+        writer.close()
+
+
+def throttled(inner_port):
+    async def connection(client_reader, client_writer):
+        reader, writer = await asyncio.open_connection("127.0.0.1", inner_port)
+        await asyncio.gather(pipe(client_reader, writer, ARGS.throttle),
+                             pipe(reader, client_writer, 0))
+    return connection
+
+
 async def stalled_connection(reader, writer):
     await asyncio.sleep(3600)
 
@@ -160,8 +188,16 @@ async def main():
         server = await asyncio.start_server(stalled_connection, "127.0.0.1", ARGS.port)
     else:
         server = await loop.create_server(
-            factory, "127.0.0.1", ARGS.port,
+            factory, "127.0.0.1", 0 if ARGS.throttle else ARGS.port,
             ssl=context if ARGS.implicit_tls else None)
+    if ARGS.throttle:
+        # A slow line in front of the server; small buffers so that the
+        # client feels it instead of the kernel soaking the message up.
+        inner = server.sockets[0].getsockname()[1]
+        server = await asyncio.start_server(throttled(inner), "127.0.0.1", ARGS.port,
+                                            limit=65536)
+        for sock in server.sockets:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
     port = server.sockets[0].getsockname()[1]
     tmp = ARGS.ready_file + ".part"
     with open(tmp, "w") as f:

@@ -153,6 +153,8 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
     curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
     Upload upload { &message, &sender, &transfer.talk(), {} };
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    // Fewer, larger writes: the attachment is the bulk of the message.
+    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadMessage);
     curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
     code = curl_easy_perform(curl);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <mutex>
 #include <sstream>
+#include <sys/socket.h>
 
 namespace bsmtp {
 
@@ -19,6 +20,19 @@ std::string Upper(std::string text)
 std::string HostInUrl(const std::string &host)
 {
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+// The wait for the reply after the last byte includes the time the line
+// needs to carry what still sits in our socket buffer. Left to autotuning
+// that buffer may grow to megabytes, more than a slow line carries within
+// the time-out; 512 KiB (Linux doubles it) still fills fast lines.
+int LimitSendBuffer(void *, curl_socket_t socket, curlsocktype purpose)
+{
+    if (purpose == CURLSOCKTYPE_IPCXN) {
+        const int size = 512 * 1024;
+        ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
+    return CURL_SOCKOPT_OK;
 }
 
 } // namespace
@@ -45,6 +59,7 @@ Transfer::Transfer(const char *scheme, int tlsPort, const Server &server, const 
     curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT, server.timeoutSeconds);
     curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, server.timeoutSeconds);
+    curl_easy_setopt(curl_, CURLOPT_SOCKOPTFUNCTION, &LimitSendBuffer);
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, error_);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);

@@ -278,6 +278,25 @@ TEST(ServerDown, NothingListensOnThePort)
     BsmtpFree(answer);
 }
 
+// The time-out bounds each wait, not the whole transfer: a report that takes
+// several times the time-out on a slow line still goes through.
+TEST_F(Smtp, SlowLineTakesLongerThanTheTimeOut)
+{
+    SmtpOptions options;
+    options.throttleBytesPerSecond = 1 << 20;
+    Start(options);
+    const std::string path = dir_ / "report.bin";
+    const std::string content = RandomBytes(3 << 20, 7);
+    kestlin::test::WriteFile(path, content);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Send(Sender("LOGIN"), "<a@kestlin.test>", path, 3), "");
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - start);
+    EXPECT_GE(seconds.count(), 4); // 4.1 MiB at 1 MiB/s
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    EXPECT_EQ(ParseWithPython(server_.Received().at(0).path).Get("attachment_bytes"), content);
+}
+
 class Stall : public Smtp, public ::testing::WithParamInterface<SmtpOptions::Stall>
 {
 };
