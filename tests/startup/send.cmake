@@ -24,6 +24,16 @@ if(EXISTS "${PROJECT_SOURCE_DIR}/tests/servers/CMakeLists.txt")
     LIBS kestlin_testservers
     PROPERTIES ${_send_test_properties})
   _send_loads_libraries(kestlin_send_e2e_tests)
+  # POP before SMTP binds 127.0.0.1:110, shared with the mail area's tests: these
+  # tests also hold that area's lock. A second lock cannot pass through the
+  # discovery (a list value is split), so it is added after it.
+  set(_send_lock_file "${CMAKE_CURRENT_BINARY_DIR}/kestlin_send_e2e_tests_locks.cmake")
+  file(WRITE "${_send_lock_file}"
+    "if(kestlin_send_e2e_tests_TESTS)\n"
+    "  set_tests_properties(\${kestlin_send_e2e_tests_TESTS} PROPERTIES RESOURCE_LOCK\n"
+    "    \"kestlin_startup_errlog;kestlin_mail_ports\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${_send_lock_file}")
 endif()
 
 if(TARGET kestlin_ui)
