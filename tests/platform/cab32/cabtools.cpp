@@ -1,0 +1,94 @@
+#include "cabtools.h"
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/wait.h>
+
+#include "support/TempDir.h"
+
+namespace kestlin::test {
+
+CommandResult RunShell(const std::string &command)
+{
+    CommandResult result;
+    FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        result.output.append(buffer.data(), n);
+    int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string ShellQuoted(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+Tree ReadTree(const std::string &folder)
+{
+    Tree tree;
+    namespace fs = std::filesystem;
+    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            tree[fs::relative(entry.path(), folder).string()] = ReadFile(entry.path().string());
+    }
+    return tree;
+}
+
+void WriteTree(const std::string &folder, const Tree &tree)
+{
+    for (const auto &[name, content] : tree) {
+        std::filesystem::path path = std::filesystem::path(folder) / name;
+        std::filesystem::create_directories(path.parent_path());
+        WriteFile(path.string(), content);
+    }
+}
+
+std::string NoiseBytes(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char &c : bytes)
+        c = static_cast<char>(random() >> 24);
+    return bytes;
+}
+
+std::string ReportText(size_t size)
+{
+    static const char *const products[] = { "ガソリン", "灯油", "軽油", "重油", "ジェット燃料" };
+    static const char *const places[] = { "東京都", "大阪府", "北海道", "福岡県", "愛知県" };
+    std::mt19937 random(7);
+    std::string text = "報告ID,品目,数量(kl),在庫,所在地\r\n";
+    while (text.size() < size) {
+        text += std::to_string(100000 + random() % 900000) + "," + products[random() % 5] + ","
+                + std::to_string(random() % 100000) + "," + std::to_string(random() % 5000) + ","
+                + places[random() % 5] + "\r\n";
+    }
+    text.resize(size);
+    return text;
+}
+
+Tree SampleTree()
+{
+    return Tree {
+        { "MAIN_TEXT.txt", "R001,U001,secret,user@example.com\r\n" },
+        { "表.txt", "表\r\n" },
+        { "報告/ソフト.csv", ReportText(5000) },
+        { "報告/能力/深い.dat", NoiseBytes(70000) },
+        { "空.txt", "" },
+        { "wave〜dash.txt", "no CP932 form\r\n" },
+        { "big/large.bin", ReportText(2 << 20) + NoiseBytes(1 << 20, 2) },
+    };
+}
+
+} // namespace kestlin::test
