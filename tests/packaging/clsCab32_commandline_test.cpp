@@ -104,6 +104,11 @@ struct MethodCase
     const char *expectedSwitch;
 };
 
+void PrintTo(const MethodCase &c, std::ostream *os)
+{
+    *os << "MODE " << c.mode << " LEVEL " << c.level << (c.levelFirst ? " (LEVEL first)" : "");
+}
+
 class CabMethod : public CabCommandLine, public ::testing::WithParamInterface<MethodCase>
 {
 };

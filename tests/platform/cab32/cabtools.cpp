@@ -45,6 +45,25 @@ Tree ReadTree(const std::string &folder)
     return tree;
 }
 
+::testing::AssertionResult SameTree(const Tree &actual, const Tree &expected)
+{
+    std::string differences;
+    for (const auto &[name, content] : expected) {
+        auto it = actual.find(name);
+        if (it == actual.end())
+            differences += " missing:" + name;
+        else if (it->second != content)
+            differences += " differs:" + name;
+    }
+    for (const auto &[name, content] : actual) {
+        if (!expected.count(name))
+            differences += " unexpected:" + name;
+    }
+    if (differences.empty())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "trees differ:" << differences;
+}
+
 void WriteTree(const std::string &folder, const Tree &tree)
 {
     for (const auto &[name, content] : tree) {
@@ -89,6 +108,55 @@ Tree SampleTree()
         { "wave〜dash.txt", "no CP932 form\r\n" },
         { "big/large.bin", ReportText(2 << 20) + NoiseBytes(1 << 20, 2) },
     };
+}
+
+namespace {
+uint32_t LE(const std::string &b, size_t at, int bytes)
+{
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(b.at(at + static_cast<size_t>(i)));
+    return v;
+}
+} // namespace
+
+RawCabinet ParseCabinet(const std::string &b)
+{
+    RawCabinet cab;
+    EXPECT_EQ(b.substr(0, 4), "MSCF");
+    cab.declaredSize = LE(b, 8, 4);
+    EXPECT_EQ(cab.declaredSize, b.size());
+    size_t filesAt = LE(b, 16, 4);
+    uint16_t folders = static_cast<uint16_t>(LE(b, 26, 2));
+    uint16_t files = static_cast<uint16_t>(LE(b, 28, 2));
+    EXPECT_EQ(LE(b, 30, 2), 0u) << "no reserved fields, no cabinet set";
+    for (size_t i = 0; i < folders; ++i) {
+        size_t at = 36 + 8 * i;
+        RawFolder folder;
+        folder.compression = static_cast<uint16_t>(LE(b, at + 6, 2));
+        size_t block = LE(b, at, 4);
+        for (uint32_t n = LE(b, at + 4, 2); n > 0; --n) {
+            RawBlock r { LE(b, block, 4), static_cast<uint16_t>(LE(b, block + 4, 2)),
+                         static_cast<uint16_t>(LE(b, block + 6, 2)) };
+            folder.blocks.push_back(r);
+            block += 8 + r.compressed;
+        }
+        cab.folders.push_back(folder);
+    }
+    size_t at = filesAt;
+    for (size_t i = 0; i < files; ++i) {
+        RawFile f;
+        f.size = LE(b, at, 4);
+        f.folder = static_cast<uint16_t>(LE(b, at + 8, 2));
+        f.date = static_cast<uint16_t>(LE(b, at + 10, 2));
+        f.time = static_cast<uint16_t>(LE(b, at + 12, 2));
+        f.attributes = static_cast<uint16_t>(LE(b, at + 14, 2));
+        size_t end = b.find('\0', at + 16);
+        f.name = b.substr(at + 16, end - at - 16);
+        at = end + 1;
+        cab.files.push_back(f);
+    }
+    return cab;
 }
 
 } // namespace kestlin::test
