@@ -7,11 +7,24 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <zlib.h>
 
 namespace kestlin::cab32 {
 namespace {
+
+// Blocks that one worker compresses as one deflate stream: large enough that
+// priming each stream with its history costs little.
+constexpr size_t kSegmentBytes = 16 * size_t(kBlockSize);
+
+unsigned WorkerCount(unsigned wanted)
+{
+    if (wanted == 0)
+        wanted = std::thread::hardware_concurrency();
+    return std::clamp(wanted, 1u, 4u);
+}
 
 struct FolderPlan
 {
@@ -113,82 +126,105 @@ private:
     uint8_t buffer_[65536];
 };
 
-// Turns the input of a folder into data blocks. MSZIP blocks come from one
-// deflate stream per folder, cut with a sync flush after every 32 KiB and
-// closed with an empty final block: each block is a complete deflate stream
-// as the format wants, and matches still reach back into the previous block,
-// which the format keeps as history. Ratio is that of one continuous stream.
-class BlockEncoder
+struct EncodedBlock
+{
+    std::vector<uint8_t> bytes;
+    uint16_t uncompressed = 0;
+};
+
+// Turns a stretch of a folder's input into data blocks. MSZIP blocks come
+// from one deflate stream per stretch, cut with a sync flush after every
+// 32 KiB and closed with an empty final block: each block is a complete
+// deflate stream as the format wants, and matches reach back into the
+// previous block, which the format keeps as history. The stream starts with
+// the 32 KiB before the stretch as its dictionary, so stretches can be
+// compressed side by side and still give the ratio of one continuous stream.
+class SegmentEncoder
 {
 public:
-    explicit BlockEncoder(Method method)
+    explicit SegmentEncoder(Method method)
         : method_(method)
     { }
-    ~BlockEncoder()
+    ~SegmentEncoder()
     {
         if (ready_)
             ::deflateEnd(&stream_);
     }
-    BlockEncoder(const BlockEncoder &) = delete;
-    BlockEncoder &operator=(const BlockEncoder &) = delete;
+    SegmentEncoder(const SegmentEncoder &) = delete;
+    SegmentEncoder &operator=(const SegmentEncoder &) = delete;
 
-    Status StartFolder()
+    // Encodes data into blocks[0..count); false when zlib has no memory.
+    bool Encode(const uint8_t *history, size_t historySize, const uint8_t *data, size_t size)
     {
-        if (method_ != Method::Mszip)
-            return {};
+        count_ = 0;
+        if (method_ == Method::Mszip && !Start(history, historySize))
+            return false;
+        for (size_t done = 0; done < size; done += kBlockSize) {
+            auto n = static_cast<uint32_t>(std::min<size_t>(kBlockSize, size - done));
+            if (blocks_.size() <= count_)
+                blocks_.emplace_back();
+            EncodedBlock &block = blocks_[count_++];
+            block.uncompressed = static_cast<uint16_t>(n);
+            if (method_ == Method::None)
+                block.bytes.assign(data + done, data + done + n);
+            else
+                Compress(data + done, n, block.bytes);
+        }
+        return true;
+    }
+
+    size_t count() const { return count_; }
+    const EncodedBlock &block(size_t i) const { return blocks_[i]; }
+
+private:
+    bool Start(const uint8_t *history, size_t historySize)
+    {
         int rc = ready_ ? ::deflateReset(&stream_)
                         : ::deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8,
                                          Z_DEFAULT_STRATEGY);
-        if (rc != Z_OK)
-            return Fail(CAB32_E_MEMORY, "圧縮の準備ができません");
-        ready_ = true;
-        return {};
+        ready_ = ready_ || rc == Z_OK;
+        if (rc == Z_OK && historySize > 0)
+            rc = ::deflateSetDictionary(&stream_, history, static_cast<uInt>(historySize));
+        return rc == Z_OK;
     }
 
-    // The block's bytes as stored; valid until the next call.
-    const std::vector<uint8_t> &Encode(const uint8_t *data, uint32_t size)
+    void Compress(const uint8_t *data, uint32_t size, std::vector<uint8_t> &out)
     {
-        out_.clear();
-        if (method_ == Method::None) {
-            out_.assign(data, data + size);
-            return out_;
-        }
-        out_ = { 'C', 'K' };
+        out = { 'C', 'K' };
         stream_.next_in = const_cast<uint8_t *>(data);
         stream_.avail_in = size;
         do {
-            size_t used = out_.size();
-            out_.resize(used + kBlockSize);
-            stream_.next_out = out_.data() + used;
+            size_t used = out.size();
+            out.resize(used + kBlockSize);
+            stream_.next_out = out.data() + used;
             stream_.avail_out = kBlockSize;
             ::deflate(&stream_, Z_SYNC_FLUSH);
-            out_.resize(out_.size() - stream_.avail_out);
+            out.resize(out.size() - stream_.avail_out);
         } while (stream_.avail_out == 0);
-        out_.push_back(0x03); // empty final block with fixed codes
-        out_.push_back(0x00);
-        if (out_.size() > StoredSize(size))
-            Store(data, size);
-        return out_;
+        out.push_back(0x03); // empty final block with fixed codes
+        out.push_back(0x00);
+        if (out.size() > StoredSize(size))
+            Store(data, size, out);
     }
 
-private:
     static size_t StoredSize(uint32_t size) { return 2 + 5 + size; }
 
     // Data that deflate cannot shrink goes into one stored block, which keeps
     // the block within the format's limit. The deflate stream goes on as
     // before: the reader's history holds the same bytes either way.
-    void Store(const uint8_t *data, uint32_t size)
+    static void Store(const uint8_t *data, uint32_t size, std::vector<uint8_t> &out)
     {
-        out_.assign({ 'C', 'K', 0x01, 0, 0, 0, 0 });
-        PutLE16(out_.data() + 3, static_cast<uint16_t>(size));
-        PutLE16(out_.data() + 5, static_cast<uint16_t>(~size));
-        out_.insert(out_.end(), data, data + size);
+        out.assign({ 'C', 'K', 0x01, 0, 0, 0, 0 });
+        PutLE16(out.data() + 3, static_cast<uint16_t>(size));
+        PutLE16(out.data() + 5, static_cast<uint16_t>(~size));
+        out.insert(out.end(), data, data + size);
     }
 
     Method method_;
     z_stream stream_ {};
     bool ready_ = false;
-    std::vector<uint8_t> out_;
+    std::vector<EncodedBlock> blocks_;
+    size_t count_ = 0;
 };
 
 // The header; the cabinet's size is patched in at the end.
@@ -212,8 +248,12 @@ public:
         , method_(method)
         , limits_(limits)
         , out_(fd, limits.maxCabinetSize)
-        , encoder_(method)
-    { }
+        , workers_(WorkerCount(limits.workers))
+        , batch_(kBlockSize + workers_ * kSegmentBytes)
+    {
+        for (unsigned i = 0; i < workers_; ++i)
+            encoders_.push_back(std::make_unique<SegmentEncoder>(method));
+    }
 
     Status Run(WriteResult &result)
     {
@@ -275,14 +315,17 @@ private:
     {
         const FolderPlan &f = folders_[index];
         dataStart_.push_back(out_.offset());
-        Status s = encoder_.StartFolder();
+        historySize_ = 0; // every folder starts without history
         filled_ = 0;
+        Status s;
         for (size_t i = f.firstEntry; s.ok() && i < f.endEntry; ++i)
             s = CopyFile(entries_[i]);
         if (s.ok() && filled_ > 0)
-            s = WriteBlock();
+            s = WriteBatch();
         return s;
     }
+
+    uint8_t *Data() { return batch_.data() + kBlockSize; }
 
     Status CopyFile(const Entry &e)
     {
@@ -291,10 +334,11 @@ private:
             return Fail(CAB32_E_READ,
                         "ファイルを読めません: " + e.displayName + ": " + ErrnoText(errno));
         Status s;
+        const size_t capacity = workers_ * kSegmentBytes;
         uint64_t left = e.size;
         while (s.ok() && left > 0) {
-            size_t want = static_cast<size_t>(std::min<uint64_t>(left, kBlockSize - filled_));
-            ssize_t n = ::read(fd, block_ + filled_, want);
+            size_t want = static_cast<size_t>(std::min<uint64_t>(left, capacity - filled_));
+            ssize_t n = ::read(fd, Data() + filled_, want);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -303,29 +347,66 @@ private:
             else if (n == 0)
                 s = Fail(CAB32_E_READ, "圧縮中にファイルが短くなりました: " + e.displayName);
             else {
-                filled_ += static_cast<uint32_t>(n);
+                filled_ += static_cast<size_t>(n);
                 left -= static_cast<uint64_t>(n);
                 inputBytes_ += static_cast<uint64_t>(n);
-                if (filled_ == kBlockSize)
-                    s = WriteBlock();
+                if (filled_ == capacity)
+                    s = WriteBatch();
             }
         }
         ::close(fd);
         return s;
     }
 
-    Status WriteBlock()
+    // Compresses the batch, one segment per worker, and writes its blocks in
+    // order. The segments' borders depend only on the input, so the archive
+    // is the same whatever the number of workers.
+    Status WriteBatch()
     {
-        const std::vector<uint8_t> &data = encoder_.Encode(block_, filled_);
-        uint8_t h[kDataHeaderSize];
-        auto compressed = static_cast<uint16_t>(data.size());
-        auto uncompressed = static_cast<uint16_t>(filled_);
-        PutLE32(h, DataBlockChecksum(data.data(), compressed, uncompressed));
-        PutLE16(h + 4, compressed);
-        PutLE16(h + 6, uncompressed);
+        const size_t segments = (filled_ + kSegmentBytes - 1) / kSegmentBytes;
+        std::vector<bool> ok(segments, true);
+        auto encode = [&](size_t i) {
+            const uint8_t *data = Data() + i * kSegmentBytes;
+            size_t history = i > 0 ? kBlockSize : historySize_;
+            ok[i] = encoders_[i]->Encode(data - history, history, data,
+                                         std::min(kSegmentBytes, filled_ - i * kSegmentBytes));
+        };
+        std::vector<std::thread> threads;
+        for (size_t i = 1; i < segments; ++i) {
+            try {
+                threads.emplace_back(encode, i);
+            } catch (const std::system_error &) {
+                encode(i); // no thread to be had: do it here
+            }
+        }
+        encode(0);
+        for (std::thread &t : threads)
+            t.join();
+        Status s;
+        for (size_t i = 0; s.ok() && i < segments; ++i) {
+            if (!ok[i])
+                return Fail(CAB32_E_MEMORY, "圧縮のためのメモリが足りません");
+            for (size_t b = 0; s.ok() && b < encoders_[i]->count(); ++b)
+                s = WriteBlock(encoders_[i]->block(b));
+        }
+        // The last 32 KiB become the history of the next batch.
+        if (filled_ >= kBlockSize) {
+            std::memmove(batch_.data(), Data() + filled_ - kBlockSize, kBlockSize);
+            historySize_ = kBlockSize;
+        }
         filled_ = 0;
+        return s;
+    }
+
+    Status WriteBlock(const EncodedBlock &block)
+    {
+        uint8_t h[kDataHeaderSize];
+        auto compressed = static_cast<uint16_t>(block.bytes.size());
+        PutLE32(h, DataBlockChecksum(block.bytes.data(), compressed, block.uncompressed));
+        PutLE16(h + 4, compressed);
+        PutLE16(h + 6, block.uncompressed);
         Status s = out_.Write(h, sizeof h);
-        return s.ok() ? out_.Write(data.data(), data.size()) : s;
+        return s.ok() ? out_.Write(block.bytes.data(), block.bytes.size()) : s;
     }
 
     Status PatchOffsets()
@@ -345,12 +426,14 @@ private:
     Method method_;
     Limits limits_;
     Output out_;
-    BlockEncoder encoder_;
+    unsigned workers_;
+    std::vector<std::unique_ptr<SegmentEncoder>> encoders_;
     std::vector<FolderPlan> folders_;
     std::vector<uint64_t> folderTable_;
     std::vector<uint64_t> dataStart_;
-    uint8_t block_[kBlockSize];
-    uint32_t filled_ = 0;
+    std::vector<uint8_t> batch_; // 32 KiB of history, then the batch's input
+    size_t historySize_ = 0;
+    size_t filled_ = 0;
     uint64_t inputBytes_ = 0;
 };
 

@@ -1,8 +1,8 @@
 #pragma once
 // Writes a cabinet in one pass over the input files, with memory that does not
-// depend on their size: the tables are laid out from the file sizes alone, the
-// data follows block by block, and the few offsets known only at the end are
-// patched in afterwards.
+// depend on their size (a batch of at most 2 MiB of input at a time): the tables are laid out from
+// the file sizes alone, the data follows block by block, and the few offsets known only at the end
+// are patched in afterwards.
 #include "cabformat.h"
 #include "status.h"
 
@@ -21,6 +21,8 @@ struct Limits
     uint32_t maxBlocksPerFolder = kMaxBlocksPerFolder;
     uint32_t maxFiles = kMaxFiles;
     uint64_t maxCabinetSize = 0xFFFFFFFFu;
+    // Threads compressing side by side; 0: one per processor, at most 4.
+    unsigned workers = 0;
 };
 
 struct Entry

@@ -200,6 +200,26 @@ TEST(CabLimits, NewFolderBeforeTheBlockLimitIsReached)
     EXPECT_TRUE(SameTree(ReadTree(dir / "x"), FolderSplitTree()));
 }
 
+TEST(CabWorkers, ArchiveIsTheSameWhateverTheNumberOfWorkers)
+{
+    TempDir dir;
+    WriteTree(dir / "in", SampleTree());
+    std::string archives[2];
+    unsigned counts[2] = { 1, 3 };
+    for (int i = 0; i < 2; ++i) {
+        Limits limits;
+        limits.workers = counts[i];
+        const std::string cab = dir / ("w" + std::to_string(counts[i]) + ".cab");
+        const std::string line = "-a -r " + Q(cab) + " " + Q(dir / "in/") + " *.*";
+        std::string summary;
+        ASSERT_TRUE(cab32::RunCommandLine(line.c_str(), limits, summary).ok());
+        archives[i] = ReadFile(cab);
+    }
+    EXPECT_TRUE(archives[0] == archives[1]);
+    CommandResult tested = RunShell("cabextract -t " + ShellQuoted(dir / "w3.cab"));
+    EXPECT_EQ(tested.status, 0) << tested.output;
+}
+
 TEST(CabLimits, WhatOneCabinetCannotHoldIsRefused)
 {
     TempDir dir;
