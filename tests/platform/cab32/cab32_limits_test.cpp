@@ -192,7 +192,7 @@ TEST(CabLimits, NewFolderBeforeTheBlockLimitIsReached)
     EXPECT_EQ(cab.files[3].folder, 2);
     CommandResult tested = RunShell("cabextract -t " + ShellQuoted(dir / "a.cab"));
     EXPECT_EQ(tested.status, 0) << tested.output;
-    EXPECT_EQ(RunShell("7z t " + ShellQuoted(dir / "a.cab")).status, 0);
+    EXPECT_EQ(RunShell(SevenZip() + " t " + ShellQuoted(dir / "a.cab")).status, 0);
     ASSERT_EQ(
         RunShell("cabextract -q -d " + ShellQuoted(dir / "x") + " " + ShellQuoted(dir / "a.cab"))
             .status,

@@ -59,15 +59,17 @@ TEST_P(CabPack, SampleTreeReadsBackByteForByteWithCabextractAnd7Zip)
     EXPECT_EQ(extracted.status, 0) << extracted.output;
     EXPECT_TRUE(SameTree(ReadTree(dir / "cabextract"), tree));
 
-    CommandResult seven = RunShell("7z t " + ShellQuoted(cab));
+    CommandResult seven = RunShell(SevenZip() + " t " + ShellQuoted(cab));
     EXPECT_EQ(seven.status, 0) << seven.output;
     EXPECT_NE(seven.output.find("Everything is Ok"), std::string::npos) << seven.output;
     // 7-Zip on Linux turns the "\" byte inside CP932 names such as 表 into a
     // separator before decoding, so its names are compared only where they
     // are ASCII or UTF-8; the data of every file in archive order is compared
     // whole.
-    EXPECT_EQ(RunShell("7z x -so " + ShellQuoted(cab)).output, Concatenated(tree));
-    ASSERT_EQ(RunShell("7z x -o" + ShellQuoted(dir / "7z") + " " + ShellQuoted(cab)).status, 0);
+    EXPECT_EQ(RunShell(SevenZip() + " x -so " + ShellQuoted(cab)).output, Concatenated(tree));
+    ASSERT_EQ(
+        RunShell(SevenZip() + " x -o" + ShellQuoted(dir / "7z") + " " + ShellQuoted(cab)).status,
+        0);
     Tree bySeven = ReadTree(dir / "7z");
     for (const char *name : { "MAIN_TEXT.txt", "wave〜dash.txt", "big/large.bin" })
         EXPECT_EQ(bySeven[name], tree.at(name)) << name;
@@ -153,7 +155,7 @@ TEST(CabBlocks, IncompressibleDataStaysWithinTheBlockLimit)
     for (const RawBlock &b : cab.folders.at(0).blocks)
         EXPECT_LE(b.compressed, 32768u + 12u);
     EXPECT_EQ(RunShell("cabextract -t " + ShellQuoted(dir / "a.cab")).status, 0);
-    EXPECT_EQ(RunShell("7z x -so " + ShellQuoted(dir / "a.cab")).output,
+    EXPECT_EQ(RunShell(SevenZip() + " x -so " + ShellQuoted(dir / "a.cab")).output,
               NoiseBytes(300000) + "after the noise");
 }
 

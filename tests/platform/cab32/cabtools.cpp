@@ -26,6 +26,12 @@ CommandResult RunShell(const std::string &command)
     return result;
 }
 
+std::string SevenZip()
+{
+    static const std::string command = RunShell("command -v 7zz").status == 0 ? "7zz" : "7z";
+    return command;
+}
+
 std::string ShellQuoted(const std::string &text)
 {
     std::string quoted = "'";

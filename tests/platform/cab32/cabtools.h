@@ -18,6 +18,9 @@ struct CommandResult
 // Runs a shell command.
 CommandResult RunShell(const std::string &command);
 
+// The 7-Zip command: "7zz" (Debian's 7zip), else "7z" (p7zip-full).
+std::string SevenZip();
+
 // The text in single quotes for the shell.
 std::string ShellQuoted(const std::string &text);
 
