@@ -34,6 +34,21 @@ TEST(CabWithLibrary, PacksTheWorkingFolderAndExtractsItBeside)
     EXPECT_TRUE(SameTree(ReadTree(work / "TEMPU_FILE"), tree));
 }
 
+TEST(CabWithLibrary, SingleFileIsPackedAloneBesideItself)
+{
+    TempDir work;
+    WriteTree(work / "Temp",
+              { { "報告.csv", "a,b\r\n" }, { "other.txt", "o" }, { "sub/報告.csv", "s" } });
+    clsCab32 cab;
+    cab.InFile(work / "Temp/報告.csv");
+    ASSERT_TRUE(cab.Cabcmp(1)) << cab.GetErrMsg();
+    // No OutFile: the archive takes the file's base name, in its folder.
+    CommandResult extracted = RunShell("cabextract -q -e CP932 -d " + ShellQuoted(work / "x") + " "
+                                       + ShellQuoted(work / "Temp/報告.cab"));
+    ASSERT_EQ(extracted.status, 0) << extracted.output;
+    EXPECT_TRUE(SameTree(ReadTree(work / "x"), { { "報告.csv", "a,b\r\n" } }));
+}
+
 TEST(CabWithLibrary, LibraryFailureComesBackAsItsCode)
 {
     TempDir work;

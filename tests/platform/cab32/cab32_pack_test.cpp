@@ -79,6 +79,19 @@ INSTANTIATE_TEST_SUITE_P(Methods, CabPack, ::testing::Values("-mz", "-ms"), [](c
     return std::string(info.param) == "-mz" ? "Mszip" : "Stored";
 });
 
+TEST(CabBlocks, FolderOfEmptyFilesHasNoBlocksAndIsValid)
+{
+    TempDir dir;
+    WriteTree(dir / "in", { { "empty.txt", "" }, { "sub/空.txt", "" } });
+    ASSERT_EQ(RunCab("-a -r " + Q(dir / "a.cab") + " " + Q(dir / "in/") + " *.*"), 0);
+    EXPECT_TRUE(ParseCabinet(ReadFile(dir / "a.cab")).folders.at(0).blocks.empty());
+    CommandResult tested = RunShell("cabextract -t " + ShellQuoted(dir / "a.cab"));
+    EXPECT_EQ(tested.status, 0) << tested.output;
+    EXPECT_EQ(RunShell(SevenZip() + " t " + ShellQuoted(dir / "a.cab")).status, 0);
+    ASSERT_EQ(RunCab("-x " + Q(dir / "a.cab") + " " + Q(dir / "out/")), 0);
+    EXPECT_TRUE(SameTree(ReadTree(dir / "out"), { { "empty.txt", "" }, { "sub/空.txt", "" } }));
+}
+
 TEST(CabNames, StoredInCp932WhenTheyReadBackElseUtf8WithAttributes)
 {
     TempDir dir;
