@@ -364,7 +364,7 @@ private:
     Status WriteBatch()
     {
         const size_t segments = (filled_ + kSegmentBytes - 1) / kSegmentBytes;
-        std::vector<bool> ok(segments, true);
+        std::vector<uint8_t> ok(segments, 1); // not vector<bool>: written from several threads
         auto encode = [&](size_t i) {
             const uint8_t *data = Data() + i * kSegmentBytes;
             size_t history = i > 0 ? kBlockSize : historySize_;

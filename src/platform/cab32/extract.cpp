@@ -22,15 +22,12 @@ namespace {
 
 struct FileSystem;
 
+// One open file of libmspack's.
 struct FdFile
 {
     int fd = -1;
     FileSystem *owner = nullptr; // set for output files
 };
-
-// libmspack's file access, on descriptors: the archive is opened by path,
-// every output file below the destination folder without following links.
-struct FileSystem;
 
 // What libmspack is given: its table of functions, and the way back to ours.
 struct SystemLink
@@ -39,6 +36,8 @@ struct SystemLink
     FileSystem *owner;
 };
 
+// libmspack's file access, on descriptors: the archive is opened by path,
+// every output file below the destination folder without following links.
 struct FileSystem
 {
     FileSystem();
@@ -59,31 +58,35 @@ struct FileSystem
 Status OpenParent(int root, const std::string &relative, bool create, int &parent,
                   std::string &name)
 {
-    parent = ::dup(root);
+    int current = ::dup(root);
+    if (current < 0)
+        return Fail(CAB32_E_WRITE, "展開先を開けません: " + ErrnoText(errno));
     std::string::size_type start = 0;
-    for (;;) {
-        std::string::size_type slash = relative.find('/', start);
-        if (slash == std::string::npos)
-            break;
+    for (std::string::size_type slash; (slash = relative.find('/', start)) != std::string::npos;
+         start = slash + 1) {
         std::string part = relative.substr(start, slash - start);
-        if (create && ::mkdirat(parent, part.c_str(), 0777) != 0 && errno != EEXIST) {
-            Status s = Fail(CAB32_E_WRITE,
-                            "フォルダを作れません: " + relative + ": " + ErrnoText(errno));
-            ::close(parent);
-            return s;
-        }
-        int next = ::openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        int error = errno;
-        ::close(parent);
+        int error = 0;
+        if (create && ::mkdirat(current, part.c_str(), 0777) != 0 && errno != EEXIST)
+            error = errno;
+        int next = error ? -1
+                         : ::openat(current, part.c_str(),
+                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && error == 0)
+            error = errno;
+        struct stat st
+        {
+        };
+        bool link = next < 0 && ::fstatat(current, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                    && S_ISLNK(st.st_mode);
+        ::close(current);
         if (next < 0) {
-            return error == ELOOP || error == ENOTDIR
-                       ? Fail(CAB32_E_BADNAME, "リンクを通して書こうとしました: " + relative)
-                       : Fail(CAB32_E_WRITE,
-                              "フォルダを開けません: " + relative + ": " + ErrnoText(error));
+            return link ? Fail(CAB32_E_BADNAME, "リンクを通して書こうとしました: " + relative)
+                        : Fail(CAB32_E_WRITE,
+                               "フォルダを作れません: " + relative + ": " + ErrnoText(error));
         }
-        parent = next;
-        start = slash + 1;
+        current = next;
     }
+    parent = current;
     name = relative.substr(start);
     return {};
 }
