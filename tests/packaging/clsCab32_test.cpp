@@ -14,24 +14,25 @@ using namespace test;
 
 TEST(CabWithLibrary, PacksTheWorkingFolderAndExtractsItBeside)
 {
-    TempDir work;
+    TempDir dir;
+    const std::string work = dir / "Work Space 1"; // blanks stay inside the quotes
     const Tree tree = SampleTree();
-    WriteTree(work / "Temp", tree);
+    WriteTree(work + "/Temp", tree);
 
     clsCab32 pack;
     pack.OverWrite(true);
     pack.Silent(true);
-    pack.InFile(work / "Temp");
-    pack.OutFile(work / "TEMPU_FILE.cab");
+    pack.InFile(work + "/Temp");
+    pack.OutFile(work + "/TEMPU_FILE.cab");
     ASSERT_TRUE(pack.Cabcmp(1)) << pack.GetErrMsg();
-    CommandResult checked = RunShell("cabextract -t " + ShellQuoted(work / "TEMPU_FILE.cab"));
+    CommandResult checked = RunShell("cabextract -t " + ShellQuoted(work + "/TEMPU_FILE.cab"));
     EXPECT_EQ(checked.status, 0) << checked.output;
 
     // Now a valid archive: the same call extracts it into TEMPU_FILE/.
     clsCab32 unpack;
-    unpack.InFile(work / "TEMPU_FILE.cab");
+    unpack.InFile(work + "/TEMPU_FILE.cab");
     ASSERT_TRUE(unpack.Cabcmp(1)) << unpack.GetErrMsg();
-    EXPECT_TRUE(SameTree(ReadTree(work / "TEMPU_FILE"), tree));
+    EXPECT_TRUE(SameTree(ReadTree(work + "/TEMPU_FILE"), tree));
 }
 
 TEST(CabWithLibrary, SingleFileIsPackedAloneBesideItself)
