@@ -7,6 +7,7 @@
 // Usage: kestlin_cab_bench <empty work folder>
 #include "cab32.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -65,10 +66,16 @@ void WriteRandom(const std::string &path)
 
 struct Run
 {
-    double seconds = 0;
+    double seconds = 0; // wall clock
+    double cpuSeconds = 0; // user + system, with the processes it waited for
     long peakKiB = 0;
     int status = -1;
 };
+
+double Seconds(const timeval &t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
 
 // Runs work in a child process, so that its peak memory is its own.
 template<typename Work>
@@ -83,9 +90,24 @@ Run Measure(Work work)
     ::wait4(pid, &status, 0, &usage);
     Run run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     run.peakKiB = usage.ru_maxrss;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+constexpr int kRounds = 3;
+
+Run Best(const Run &a, const Run &b)
+{
+    if (a.status != 0)
+        return b;
+    Run best = a;
+    best.seconds = std::min(a.seconds, b.seconds);
+    best.cpuSeconds = std::min(a.cpuSeconds, b.cpuSeconds);
+    best.peakKiB = std::max(a.peakKiB, b.peakKiB);
+    best.status = b.status;
+    return best;
 }
 
 Run Shell(const std::string &command)
@@ -125,10 +147,15 @@ int main(int argc, char **argv)
     ::link((w + "/text/report.csv").c_str(), (w + "/all/report.csv").c_str());
 
     Run textRun = OurCab(w + "/text.cab", w + "/text");
-    Run allRun = OurCab(w + "/all.cab", w + "/all");
     Run gzipText = Shell("gzip -6 -c '" + w + "/text/report.csv' > '" + w + "/text.gz'");
     Run gzipRandom = Shell("gzip -6 -c '" + w + "/all/random.bin' > '" + w + "/random.gz'");
-    Run gcab = Shell("cd '" + w + "/all' && gcab -c -z '" + w + "/gcab.cab' random.bin report.csv");
+    // The machine may be shared: ours and gcab take turns, the best of each counts.
+    Run allRun, gcab;
+    for (int round = 0; round < kRounds; ++round) {
+        allRun = Best(allRun, OurCab(w + "/all.cab", w + "/all"));
+        gcab = Best(gcab, Shell("cd '" + w + "/all' && gcab -c -z '" + w
+                                + "/gcab.cab' random.bin report.csv"));
+    }
     for (const Run &r : { textRun, allRun, gzipText, gzipRandom, gcab }) {
         if (r.status != 0) {
             std::fprintf(stderr, "a run failed\n");
@@ -144,8 +171,12 @@ int main(int argc, char **argv)
                 Size(w + "/all.cab"), gzipAll, Size(w + "/all.cab") / gzipAll);
     std::printf("size, all:   gcab -c -z %.0f B / gzip -6 = %.4f\n", Size(w + "/gcab.cab"),
                 Size(w + "/gcab.cab") / gzipAll);
-    std::printf("time, all:   ours %.2f s / gcab -c -z %.2f s = %.3f (goal <= 1.0)\n",
-                allRun.seconds, gcab.seconds, allRun.seconds / gcab.seconds);
+    std::printf(
+        "time, all:   ours %.2f s / gcab -c -z %.2f s = %.3f (goal <= 1.0; best of %d, wall)\n",
+        allRun.seconds, gcab.seconds, allRun.seconds / gcab.seconds, kRounds);
+    std::printf(
+        "cpu, all:    ours %.2f s / gcab -c -z %.2f s = %.3f (processor time, all threads)\n",
+        allRun.cpuSeconds, gcab.cpuSeconds, allRun.cpuSeconds / gcab.cpuSeconds);
     std::printf("time, all:   gzip -6 (both files) %.2f s\n",
                 gzipText.seconds + gzipRandom.seconds);
     std::printf("peak memory: ours %.1f MiB on 30 MB, %.1f MiB on 50 MB (goal < 32 MiB)\n",

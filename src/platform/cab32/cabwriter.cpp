@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -191,6 +192,16 @@ private:
     void Compress(const uint8_t *data, uint32_t size, std::vector<uint8_t> &out)
     {
         out = { 'C', 'K' };
+        out.resize(2 + kBlockSize);
+        stream_.next_out = out.data() + 2;
+        stream_.avail_out = kBlockSize;
+        // Random-looking data still passes through the stream, so that its
+        // window matches the reader's history, but at level 0, which only
+        // copies. Between blocks nothing is pending: the change emits nothing.
+        int level = LooksIncompressible(data, size) ? 0 : Z_DEFAULT_COMPRESSION;
+        if (level != level_ && ::deflateParams(&stream_, level, Z_DEFAULT_STRATEGY) == Z_OK)
+            level_ = level;
+        out.resize(2 + kBlockSize - stream_.avail_out);
         stream_.next_in = const_cast<uint8_t *>(data);
         stream_.avail_in = size;
         do {
@@ -209,6 +220,25 @@ private:
 
     static size_t StoredSize(uint32_t size) { return 2 + 5 + size; }
 
+    // Byte frequencies of random or already compressed data are nearly flat:
+    // an order-0 entropy near 8 bits per byte.
+    static bool LooksIncompressible(const uint8_t *data, uint32_t size)
+    {
+        if (size < 4096)
+            return false;
+        uint32_t counts[256] = {};
+        for (uint32_t i = 0; i < size; ++i)
+            ++counts[data[i]];
+        double bits = 0;
+        for (uint32_t c : counts) {
+            if (c > 0) {
+                double p = static_cast<double>(c) / size;
+                bits -= p * std::log2(p);
+            }
+        }
+        return bits > 7.95;
+    }
+
     // Data that deflate cannot shrink goes into one stored block, which keeps
     // the block within the format's limit. The deflate stream goes on as
     // before: the reader's history holds the same bytes either way.
@@ -223,6 +253,7 @@ private:
     Method method_;
     z_stream stream_ {};
     bool ready_ = false;
+    int level_ = Z_DEFAULT_COMPRESSION;
     std::vector<EncodedBlock> blocks_;
     size_t count_ = 0;
 };
