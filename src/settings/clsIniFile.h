@@ -15,8 +15,8 @@ public:
                          const std::string &key, int16_t mode = 0);
     // GetValue with PathIniFile, Section and Key.
     std::string GetIni(int16_t mode);
-    bool WriteIniValue(const std::string &value, const std::string &section,
-                       const std::string &key, const std::string &path);
+    bool WriteIniValue(const std::string &value, const std::string &section, const std::string &key,
+                       const std::string &path);
     // Writes value under Section / Key of PathIniFile.
     bool WriteValue(const std::string &value);
 
