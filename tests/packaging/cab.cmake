@@ -13,10 +13,7 @@ set_target_properties(kestlin_cab_commandline_tests PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/recording")
 add_dependencies(kestlin_cab_commandline_tests cab32_recording)
 
-# The environment list of kestlin_add_tests reaches the tests cut after its
-# first entry, so the library path is set here once more.
 kestlin_add_tests(kestlin_cab_tests
   SOURCES "${CMAKE_CURRENT_LIST_DIR}/clsCab32_test.cpp"
-          "${PROJECT_SOURCE_DIR}/tests/platform/cab32/cabtools.cpp"
-  PROPERTIES ENVIRONMENT_MODIFICATION "LD_LIBRARY_PATH=set:${KESTLIN_BIN_DIR}")
+          "${PROJECT_SOURCE_DIR}/tests/platform/cab32/cabtools.cpp")
 add_dependencies(kestlin_cab_tests cab32)
