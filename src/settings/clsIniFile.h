@@ -15,8 +15,8 @@ public:
                          const std::string &key, int16_t mode = 0);
     // GetValue with PathIniFile, Section and Key.
     std::string GetIni(int16_t mode);
-    bool WriteIniValue(const std::string &value, const std::string &section,
-                       const std::string &key, const std::string &path);
+    bool WriteIniValue(const std::string &value, const std::string &section, const std::string &key,
+                       const std::string &path);
     // Writes value under Section / Key of PathIniFile.
     bool WriteValue(const std::string &value);
 
@@ -35,6 +35,14 @@ public:
     const std::string &GetErrMessage() const { return errMessage_; }
 
 private:
+    static std::string GetValueString(const std::string &section, const std::string &key,
+                                      const std::string &path);
+    static std::string GetValueInt(const std::string &section, const std::string &key,
+                                   const std::string &path);
+    bool WriteValueString(const std::string &section, const std::string &key,
+                          const std::string &value, const std::string &path);
+    static std::string GetSystemErrMessage(int code);
+
     std::string pathIniFile_;
     std::string section_;
     std::string key_;
