@@ -2,6 +2,10 @@
 
 #include "common/cp932.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <iconv.h>
+
 namespace kestlin::ini {
 namespace {
 
@@ -73,19 +77,64 @@ std::string_view Trim(std::string_view s)
     return s;
 }
 
+// Converts between UTF-8 and UTF-16; what cannot be converted becomes "?".
+std::string Recode(std::string_view in, const char *to, const char *from)
+{
+    std::string out;
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return out;
+    const std::size_t unit = std::string_view(from).starts_with("UTF-16") ? 2 : 1;
+    char *src = const_cast<char *>(in.data());
+    std::size_t left = in.size();
+    char buffer[4096];
+    while (left > 0) {
+        char *dst = buffer;
+        std::size_t room = sizeof buffer;
+        std::size_t rc = ::iconv(cd, &src, &left, &dst, &room);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (rc != static_cast<std::size_t>(-1) || errno == E2BIG)
+            continue;
+        const std::size_t skip = std::min(left, unit);
+        const std::string_view target(to);
+        out.append(target == "UTF-16LE"   ? std::string_view("?\0", 2)
+                   : target == "UTF-16BE" ? std::string_view("\0?", 2)
+                                          : std::string_view("?"));
+        src += skip;
+        left -= skip;
+        ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    ::iconv_close(cd);
+    return out;
+}
+
 // The file split into an optional byte-order mark and the text after it.
+// Text marked as UTF-16 (as Notepad's "Unicode" writes it) is worked on as
+// UTF-8 and turned back when written.
 struct Text
 {
     std::string_view bom;
     std::string_view body;
     bool utf8 = false;
+    const char *utf16 = nullptr; // the encoding of the file when it is UTF-16
+    std::string decoded;
 };
 
-Text Split(std::string_view file)
+void Split(std::string_view file, Text &text)
 {
-    if (file.starts_with(kUtf8Bom))
-        return { file.substr(0, kUtf8Bom.size()), file.substr(kUtf8Bom.size()), true };
-    return { {}, file, false };
+    if (file.starts_with(kUtf8Bom)) {
+        text.bom = file.substr(0, kUtf8Bom.size());
+        text.body = file.substr(kUtf8Bom.size());
+        text.utf8 = true;
+    } else if (file.starts_with("\xFF\xFE") || file.starts_with("\xFE\xFF")) {
+        text.bom = file.substr(0, 2);
+        text.utf16 = file[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
+        text.decoded = Recode(file.substr(2), "UTF-8", text.utf16);
+        text.body = text.decoded;
+        text.utf8 = true;
+    } else {
+        text.body = file;
+    }
 }
 
 // A name given by a caller, in the file's encoding: what the platform's ANSI
@@ -233,7 +282,8 @@ std::string_view LineBreakOf(std::string_view body)
 std::optional<std::string> FindValue(std::string_view file, std::string_view section,
                                      std::string_view key)
 {
-    Text text = Split(file);
+    Text text;
+    Split(file, text);
     std::string sectionName = Encode(section, text.utf8);
     std::string keyName = Encode(key, text.utf8);
     if (sectionName.empty() || keyName.empty())
@@ -249,7 +299,8 @@ std::optional<std::string> FindValue(std::string_view file, std::string_view sec
 std::string SetValue(std::string_view file, std::string_view section, std::string_view key,
                      std::string_view value)
 {
-    Text text = Split(file);
+    Text text;
+    Split(file, text);
     std::string sectionName = Encode(section, text.utf8);
     std::string keyName = Encode(key, text.utf8);
     std::string bytes = cp932::FromUtf8(UpToNul(value));
@@ -259,7 +310,7 @@ std::string SetValue(std::string_view file, std::string_view section, std::strin
     std::string_view br = LineBreakOf(body);
     Location at = Locate(text, sectionName, keyName);
 
-    std::string out(text.bom);
+    std::string out;
     out.reserve(file.size() + sectionName.size() + keyName.size() + bytes.size() + 8);
     if (at.entry && at.equals != kNone) {
         // The rest of the line goes: blanks that came with the old value would
@@ -278,7 +329,9 @@ std::string SetValue(std::string_view file, std::string_view section, std::strin
         out.append("[").append(sectionName).append("]").append(br);
         out.append(keyName).append("=").append(bytes).append(br);
     }
-    return out;
+    if (text.utf16)
+        out = Recode(out, text.utf16, "UTF-8");
+    return std::string(text.bom) + out;
 }
 
 std::string_view CutCp932(std::string_view bytes, std::size_t max)

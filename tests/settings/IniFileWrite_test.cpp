@@ -147,6 +147,23 @@ TEST_F(IniWrite, OddlyEndedFilesGetWholeLines)
     ASSERT_TRUE(Write("A", "j", "ｶﾅ"));
     EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[A]\r\nk=油\r\nj=ｶﾅ\r\n");
     EXPECT_EQ(ini.GetValue(path, "A", "j"), "ｶﾅ");
+
+    // UTF-16 as Notepad's "Unicode" saves it, in both byte orders.
+    const std::u16string utf16 = u"[A]\r\nk=石\r\n";
+    for (bool little : { true, false }) {
+        auto encode = [little](std::u16string_view text) {
+            std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+            for (char16_t c : text) {
+                const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
+                bytes += little ? std::string { low, high } : std::string { high, low };
+            }
+            return bytes;
+        };
+        WriteFile(path, encode(utf16));
+        EXPECT_EQ(ini.GetValue(path, "A", "k"), "石");
+        ASSERT_TRUE(Write("B", "k", "油"));
+        EXPECT_EQ(ReadFile(path), encode(u"[A]\r\nk=石\r\n[B]\r\nk=油\r\n"));
+    }
 }
 
 TEST_F(IniWrite, WhatIsWrittenReadsBackAfterTheDocumentedTrimming)
