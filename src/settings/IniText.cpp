@@ -26,7 +26,13 @@ namespace {
 //   only the first section of a name is searched, and in it the first key;
 // - a NUL byte ends a name or a value, as in the C strings of the platform;
 // - one pair of equal quotation marks (" or ') enclosing the whole value is
-//   removed after the blanks.
+//   removed after the blanks (Wine 8 drops one character more when what is
+//   inside the marks is exactly 254 characters long; that slip is not copied);
+// - a file that starts with a UTF-8 or UTF-16 byte-order mark is read in that
+//   encoding, values converted to code page 932 as the ANSI calls return them.
+// Writing follows Windows NT's layout where a line is added: "[section]" and
+// "key=value" lines with no blank line between sections, and a line end put
+// after a last line that had none.
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kNone = std::string_view::npos;
 
@@ -346,6 +352,9 @@ std::string_view CutCp932(std::string_view bytes, std::size_t max)
     return bytes.substr(0, i);
 }
 
+// Matched to Wine 8's GetPrivateProfileIntA under code page 932 (which parses
+// as RtlUnicodeStringToInteger with base 0 does) and to the results Wine's tests
+// record for Windows: "4294967297" gives 1, "42A94967297" 42, "B4294967297" 0.
 int32_t ParseProfileInt(std::string_view text)
 {
     // The platform reads the value into an area of 30 characters first.
