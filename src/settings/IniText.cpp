@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iconv.h>
+#include <utility>
 
 namespace kestlin::ini {
 namespace {
@@ -84,12 +85,13 @@ std::string_view Trim(std::string_view s)
 }
 
 // Converts between UTF-8 and UTF-16; what cannot be converted becomes "?".
-std::string Recode(std::string_view in, const char *to, const char *from)
+// Nothing when the converter itself is missing.
+std::optional<std::string> Recode(std::string_view in, const char *to, const char *from)
 {
     std::string out;
     iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
-        return out;
+        return std::nullopt;
     const std::size_t unit = std::string_view(from).starts_with("UTF-16") ? 2 : 1;
     char *src = const_cast<char *>(in.data());
     std::size_t left = in.size();
@@ -132,14 +134,18 @@ void Split(std::string_view file, Text &text)
         text.bom = file.substr(0, kUtf8Bom.size());
         text.body = file.substr(kUtf8Bom.size());
         text.utf8 = true;
-    } else if (file.starts_with("\xFF\xFE") || file.starts_with("\xFE\xFF")) {
+        return;
+    }
+    text.body = file;
+    if (!file.starts_with("\xFF\xFE") && !file.starts_with("\xFE\xFF"))
+        return;
+    const char *encoding = file[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
+    if (std::optional<std::string> decoded = Recode(file.substr(2), "UTF-8", encoding)) {
         text.bom = file.substr(0, 2);
-        text.utf16 = file[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
-        text.decoded = Recode(file.substr(2), "UTF-8", text.utf16);
+        text.decoded = std::move(*decoded);
         text.body = text.decoded;
         text.utf8 = true;
-    } else {
-        text.body = file;
+        text.utf16 = encoding;
     }
 }
 
@@ -302,8 +308,8 @@ std::optional<std::string> FindValue(std::string_view file, std::string_view sec
     return text.utf8 ? cp932::FromUtf8(value) : std::string(value);
 }
 
-std::string SetValue(std::string_view file, std::string_view section, std::string_view key,
-                     std::string_view value)
+std::optional<std::string> SetValue(std::string_view file, std::string_view section,
+                                    std::string_view key, std::string_view value)
 {
     Text text;
     Split(file, text);
@@ -335,8 +341,12 @@ std::string SetValue(std::string_view file, std::string_view section, std::strin
         out.append("[").append(sectionName).append("]").append(br);
         out.append(keyName).append("=").append(bytes).append(br);
     }
-    if (text.utf16)
-        out = Recode(out, text.utf16, "UTF-8");
+    if (text.utf16) {
+        std::optional<std::string> encoded = Recode(out, text.utf16, "UTF-8");
+        if (!encoded)
+            return std::nullopt;
+        out = std::move(*encoded);
+    }
     return std::string(text.bom) + out;
 }
 

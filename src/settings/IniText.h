@@ -1,8 +1,8 @@
 #pragma once
 // The text of a settings file as the Windows profile functions see it: lines,
 // "[section]" headers and "key=value" entries, found by name without regard to
-// letter case. Works on the file's bytes (code page 932, or UTF-8 after a
-// byte-order mark) so that a change touches one line and leaves every other
+// letter case. Works on the file's bytes (code page 932, or UTF-8 / UTF-16
+// after a byte-order mark) so that a change touches one line and leaves every other
 // byte of the file as it was. Names and values passed in are UTF-8.
 #include <cstddef>
 #include <cstdint>
@@ -20,9 +20,10 @@ std::optional<std::string> FindValue(std::string_view file, std::string_view sec
 
 // The file with section / key set to value: an existing entry gets the new
 // value on its own line, a missing key is added after the last line of its
-// section, a missing section is added at the end.
-std::string SetValue(std::string_view file, std::string_view section, std::string_view key,
-                     std::string_view value);
+// section, a missing section is added at the end. Nothing when a UTF-16 file
+// cannot be converted back (the system lacks the converter).
+std::optional<std::string> SetValue(std::string_view file, std::string_view section,
+                                    std::string_view key, std::string_view value);
 
 // The longest start of the CP932 text that fits in max bytes without cutting
 // a double-byte character in two.

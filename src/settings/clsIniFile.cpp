@@ -33,13 +33,41 @@ std::optional<std::string> ReadStored(const std::string &path, const std::string
                                       const std::string &key)
 {
     std::string bytes;
-    struct stat info
-    {
-    };
+    struct stat info = {};
     int error = 0;
     if (!settingsfile::ReadWhole(path, settingsfile::Access::Read, bytes, info, error))
         return std::nullopt;
     return ini::FindValue(bytes, section, key);
+}
+
+// A failure that the system has no code for.
+constexpr int kNoCode = -1;
+
+// Writes one value; 0 on success, else the errno code of the failure.
+int Store(const std::string &path, std::string_view section, std::string_view key,
+          std::string_view value)
+{
+    // A line break, or "=" in a key, would write lines that read back as
+    // other keys or sections: refuse rather than corrupt the file.
+    if (!ini::IsWritableSection(section) || !ini::IsWritableKey(key)
+        || !ini::IsWritableValue(value))
+        return EINVAL;
+    const std::string target = settingsfile::FollowLinks(path);
+    std::string old;
+    struct stat info = {};
+    int error = 0;
+    const bool exists
+        = settingsfile::ReadWhole(target, settingsfile::Access::Update, old, info, error);
+    if (!exists && error != ENOENT)
+        return error;
+    std::optional<std::string> next = ini::SetValue(old, section, key, value);
+    if (!next)
+        return kNoCode;
+    if (exists && *next == old)
+        return 0; // nothing to change: the file is left alone
+    error = 0;
+    settingsfile::Replace(target, *next, exists ? &info : nullptr, error);
+    return error;
 }
 
 } // namespace
@@ -103,34 +131,13 @@ bool clsIniFile::WriteValueString(const std::string &section, const std::string 
         // Success is the write's own result. The platform call was judged by
         // the thread's last error code, which a successful profile write can
         // leave non-zero (Wine leaves 183 or 87), so that test is not copied.
-        int error = 0;
-        std::string_view sectionText = UpToNul(section);
-        std::string_view keyText = UpToNul(key);
-        std::string_view valueText = UpToNul(value);
-        // A line break, or "=" in a key, would write lines that read back as
-        // other keys or sections: refuse rather than corrupt the file.
-        if (!ini::IsWritableSection(sectionText) || !ini::IsWritableKey(keyText)
-            || !ini::IsWritableValue(valueText)) {
-            error = EINVAL;
-        } else {
-            const std::string target = settingsfile::FollowLinks(path);
-            std::string old;
-            struct stat info
-            {
-            };
-            bool exists
-                = settingsfile::ReadWhole(target, settingsfile::Access::Update, old, info, error);
-            if (exists || error == ENOENT) {
-                error = 0;
-                std::string next = ini::SetValue(old, sectionText, keyText, valueText);
-                if (!exists || next != old)
-                    settingsfile::Replace(target, next, exists ? &info : nullptr, error);
-            }
-        }
+        const int error = Store(path, UpToNul(section), UpToNul(key), UpToNul(value));
         if (error == 0)
             return true;
-        errMessage_ = GetSystemErrMessage(error);
-        errMessage_ = kWriteError + errMessage_;
+        if (error != kNoCode) {
+            errMessage_ = GetSystemErrMessage(error);
+            errMessage_ = kWriteError + errMessage_;
+        }
         return false;
     } catch (...) {
         return false;

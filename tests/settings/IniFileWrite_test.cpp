@@ -29,9 +29,7 @@ std::string Sjis(const std::string &utf8)
 
 mode_t ModeOf(const std::string &path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     ::stat(path.c_str(), &info);
     return info.st_mode & 07777;
 }
@@ -121,9 +119,8 @@ TEST_F(IniWrite, AChangeTouchesOneLineAndKeepsEveryOtherByte)
     EXPECT_EQ(ini.GetValue(path, "USER", "USERID"), "u");
 
     // Writing the value that is already there leaves the file alone.
-    struct stat first
-    {
-    }, second {};
+    struct stat first = {};
+    struct stat second = {};
     ::stat(path.c_str(), &first);
     ASSERT_TRUE(Write("user", "userid", "u"));
     ::stat(path.c_str(), &second);
@@ -211,9 +208,7 @@ TEST_F(IniWrite, LinksAreFollowedToTheFileTheyName)
     WriteFile(real, "[A]\r\nk=1\r\n");
     ASSERT_EQ(::symlink("real.INI", path.c_str()), 0);
     ASSERT_TRUE(Write("A", "k", "2"));
-    struct stat info
-    {
-    };
+    struct stat info = {};
     ASSERT_EQ(::lstat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(ReadFile(real), "[A]\r\nk=2\r\n");
