@@ -22,7 +22,7 @@ namespace {
 bool IsAllowedMailByte(unsigned char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-'
-        || c == '.' || c == '@' || c == '_';
+           || c == '.' || c == '@' || c == '_';
 }
 
 // The address split into its characters, each converted on its own to CP932.
@@ -51,7 +51,9 @@ bool RemoveTree(const std::string &path, std::string &errText);
 // else (files, links, sockets) as a name, so that a link is never followed.
 bool RemoveEntry(const std::string &path, std::string &errText)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(path.c_str(), &st) != 0)
         return Fail(errText, SystemErrorText(errno));
     if (S_ISDIR(st.st_mode))
@@ -112,7 +114,9 @@ bool ChkMailAddress(const std::string &address, std::string &errText)
 
 bool DelFolder(const std::string &path, std::string &errText)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(path.c_str(), &st) != 0)
         return Fail(errText, "指定されたパスが存在しません。");
     if (S_ISDIR(st.st_mode))
@@ -129,10 +133,11 @@ bool DelFolder(const std::string &path, std::string &errText)
 
 bool WriteErrLog(Display &display, const std::string &message, const std::string &title)
 {
-    const std::string path
-        = JoinPath(ProgramFolder(), "Err_" + FormatLogStamp(Now()) + ".LOG");
+    const std::string path = JoinPath(ProgramFolder(), "Err_" + FormatLogStamp(Now()) + ".LOG");
     std::string reason;
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(path.c_str(), &st) == 0 && ::unlink(path.c_str()) != 0)
         reason = SystemErrorText(errno);
     if (reason.empty() && WriteTextLine(path, message + "," + title, reason))

@@ -18,7 +18,9 @@ bool IsHiddenName(std::string_view name)
 
 bool OrdinaryFileExists(const std::string &path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (path.empty() || ::stat(path.c_str(), &st) != 0)
         return false;
     return S_ISREG(st.st_mode) && !IsHiddenName(FileNameOf(path));
@@ -26,7 +28,9 @@ bool OrdinaryFileExists(const std::string &path)
 
 bool FolderExists(const std::string &path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

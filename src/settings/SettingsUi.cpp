@@ -15,8 +15,8 @@ bool SettingsFileStillThere(const std::string &iniPath)
     return OrdinaryFileExists(iniPath);
 }
 
-void ShowSettingsDialog(QWidget *, Display &, const std::string &) {}
+void ShowSettingsDialog(QWidget *, Display &, const std::string &) { }
 
-void ShowAboutBox(QWidget *) {}
+void ShowAboutBox(QWidget *) { }
 
 } // namespace kestlin

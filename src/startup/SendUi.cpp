@@ -3,6 +3,6 @@
 
 namespace kestlin {
 
-void RunSendFromWindow(frmKestlin_01 &) {}
+void RunSendFromWindow(frmKestlin_01 &) { }
 
 } // namespace kestlin

@@ -135,6 +135,25 @@ TEST(DelFolder, AnEntryThatCannotBeDeletedDeepInTheTreeStopsWithTheSystemText)
     EXPECT_TRUE(std::filesystem::exists(root + "/a/locked/file.txt"));
 }
 
+TEST(DelFolder, AnUnreadableFolderDeepInTheTreeStopsWithTheSystemText)
+{
+    TempDir dir;
+    const std::string root = dir / "work";
+    std::filesystem::create_directories(root + "/a/b/hidden-away");
+    WriteFile(root + "/a/b/hidden-away/file.txt", "x");
+    ::chmod((root + "/a/b/hidden-away").c_str(), 0300);
+
+    std::string reason;
+    bool removed;
+    {
+        PermissionsEnforced enforced;
+        removed = DelFolder(root, reason);
+    }
+    EXPECT_FALSE(removed);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_TRUE(std::filesystem::exists(root + "/a/b"));
+}
+
 namespace {
 std::string ErrLogPath(const DateTime &t)
 {
@@ -178,14 +197,38 @@ TEST(WriteErrLog, TwoLogsInOneSecondLeaveTheSecondOnly)
     ::unlink(ErrLogPath(before).c_str());
 }
 
+TEST(WriteErrLog, AFolderThatCannotBeWrittenIsReportedUnderTheProgramName)
+{
+    const std::string folder = ProgramFolder();
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    RecordingDisplay display;
+    bool written;
+    {
+        PermissionsEnforced enforced;
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+        written = WriteErrLog(display, "message", "FncEncrypt");
+    }
+    ::chmod(folder.c_str(), st.st_mode & 07777);
+    if (written && ::geteuid() == 0)
+        GTEST_SKIP() << "this system lets root write anyway";
+    EXPECT_FALSE(written);
+    ASSERT_EQ(display.messages.size(), 1u);
+    EXPECT_EQ(display.messages[0].title, "Kestlin");
+    EXPECT_EQ(display.messages[0].icon, MsgIcon::None);
+    EXPECT_FALSE(display.messages[0].text.empty());
+}
+
 TEST(BrowseFolder, ReturnsTheChoiceOrTwoWhenCancelled)
 {
     RecordingDisplay display;
-    display.chosenPaths = {std::string("/home/user/logs"), std::nullopt};
+    display.chosenPaths = { std::string("/home/user/logs"), std::nullopt };
     EXPECT_EQ(BrowseFolder(display, 1), "/home/user/logs");
     EXPECT_EQ(BrowseFolder(display, 1), "2");
     EXPECT_EQ(display.chooserTitles,
-              (std::vector<std::string>{"フォルダの選択", "フォルダの選択"}));
+              (std::vector<std::string> { "フォルダの選択", "フォルダの選択" }));
 }
 
 TEST(GetSpecialFolder, DocumentsFolderFollowsTheUserDirsSettings)

@@ -30,10 +30,14 @@ TEST(Cp932, CharactersOutsideTheCodePageBecomeQuestionMarks)
 
 TEST(Cp932, InvalidInputBecomesQuestionMarksWithoutLosingWhatFollows)
 {
-    EXPECT_EQ(cp932::FromUtf8("a\xFF" "b"), "a?b");
+    EXPECT_EQ(cp932::FromUtf8("a\xFF"
+                              "b"),
+              "a?b");
     EXPECT_EQ(cp932::FromUtf8("a\xE8\xA1"), "a?"); // cut off in the middle
-    EXPECT_EQ(cp932::ToUtf8("a\x81"), "a?");       // lead byte without trail
-    EXPECT_EQ(cp932::ToUtf8("a\xA0" "b"), "a?b");
+    EXPECT_EQ(cp932::ToUtf8("a\x81"), "a?"); // lead byte without trail
+    EXPECT_EQ(cp932::ToUtf8("a\xA0"
+                            "b"),
+              "a?b");
 }
 
 TEST(Cp932, OneWayMappingsFollowTheWindowsBestFit)

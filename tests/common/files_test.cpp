@@ -69,7 +69,7 @@ TEST(Files, ListOrdinaryFilesSkipsFoldersHiddenAndSystemEntries)
     std::vector<std::string> names;
     std::string reason;
     ASSERT_TRUE(ListOrdinaryFiles(dir.path(), names, reason));
-    EXPECT_EQ(names, std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(names, std::vector<std::string> { "a.txt" });
     EXPECT_FALSE(ListOrdinaryFiles(dir / "missing", names, reason));
     EXPECT_FALSE(reason.empty());
 }
@@ -102,7 +102,9 @@ TEST(TextFile, OwnerOnlyFilesAreNotReadableByOthers)
     ::chmod((dir / "secret.txt").c_str(), 0644);
     std::string reason;
     ASSERT_TRUE(WriteTextLine(dir / "secret.txt", "pw", reason, FileAccess::OwnerOnly));
-    struct stat st{};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat((dir / "secret.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
@@ -120,7 +122,8 @@ TEST(TextFile, FailuresAreReportedNotSwallowed)
     if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=4k") != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
     reason.clear();
-    const bool written = WriteTextLine(mountPoint + "/big.txt", std::string(64 * 1024, 'x'), reason);
+    const bool written
+        = WriteTextLine(mountPoint + "/big.txt", std::string(64 * 1024, 'x'), reason);
     ::umount(mountPoint.c_str());
     EXPECT_FALSE(written);
     EXPECT_FALSE(reason.empty());

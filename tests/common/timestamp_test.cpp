@@ -6,7 +6,7 @@ using namespace kestlin;
 
 TEST(Timestamp, FourFormatsOfOneMoment)
 {
-    const DateTime t{2026, 3, 5, 14, 7, 9};
+    const DateTime t { 2026, 3, 5, 14, 7, 9 };
     EXPECT_EQ(FormatLogStamp(t), "20260305140709");
     EXPECT_EQ(FormatSendFileStamp(t), "20260305140709");
     EXPECT_EQ(FormatLogFolderStamp(t), "20260305_140709");
@@ -15,8 +15,8 @@ TEST(Timestamp, FourFormatsOfOneMoment)
 
 TEST(Timestamp, MidnightAndTheAfternoonUseTheTwentyFourHourClock)
 {
-    EXPECT_EQ(FormatLogStamp({2026, 12, 31, 0, 0, 0}), "20261231000000");
-    EXPECT_EQ(FormatLogFolderStamp({2026, 1, 1, 23, 59, 59}), "20260101_235959");
+    EXPECT_EQ(FormatLogStamp({ 2026, 12, 31, 0, 0, 0 }), "20261231000000");
+    EXPECT_EQ(FormatLogFolderStamp({ 2026, 1, 1, 23, 59, 59 }), "20260101_235959");
 }
 
 TEST(Timestamp, NowIsAPlausibleLocalTime)

@@ -5,7 +5,7 @@ namespace kestlin::test {
 MsgResult RecordingDisplay::ShowMessage(const std::string &text, const std::string &title,
                                         MsgIcon icon, MsgButtons buttons)
 {
-    messages.push_back({text, title, icon, buttons});
+    messages.push_back({ text, title, icon, buttons });
     if (buttons == MsgButtons::Ok)
         return MsgResult::Ok;
     if (answers.empty())

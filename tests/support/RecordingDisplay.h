@@ -27,7 +27,7 @@ public:
     std::optional<std::string> ChooseFolder(const std::string &title) override;
 
     std::vector<ShownMessage> messages;
-    std::vector<bool> cursorChanges;  // every SetWaitCursor call, in order
+    std::vector<bool> cursorChanges; // every SetWaitCursor call, in order
     std::vector<std::string> chooserTitles;
 
     // Answers, taken from the front; when empty: Yes to questions, cancel to choosers.

@@ -55,8 +55,8 @@ constexpr unsigned kOverrides
 
 bool AdjustEffective(bool drop)
 {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct data[2] {};
     if (::syscall(SYS_capget, &header, data) != 0)
         return false;
     if (drop)
