@@ -22,6 +22,7 @@ std::string FollowLinks(const std::string &path);
 // Puts bytes in place of the file at path through a temporary file in the same
 // folder. existing: the old file's status, whose mode and owner the new file
 // keeps; nullptr for a new file, which becomes readable by its owner only.
+// Hard links to the old file keep the old content, as after any rename.
 bool Replace(const std::string &path, const std::string &bytes, const struct stat *existing,
              int &error);
 

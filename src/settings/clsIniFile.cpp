@@ -128,9 +128,9 @@ bool clsIniFile::WriteValueString(const std::string &section, const std::string 
                                   const std::string &value, const std::string &path)
 {
     try {
-        // Success is the write's own result. The platform call was judged by
-        // the thread's last error code, which a successful profile write can
-        // leave non-zero (Wine leaves 183 or 87), so that test is not copied.
+        // Success is the write's own result, not the thread's last error code:
+        // a successful profile write can leave that code non-zero (Wine's
+        // leaves 183 or 87), which would report a good write as failed.
         const int error = Store(path, UpToNul(section), UpToNul(key), UpToNul(value));
         if (error == 0)
             return true;
