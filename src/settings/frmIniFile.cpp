@@ -31,7 +31,10 @@ constexpr const char *kPortDefault = "25";
 // The window's client area, 7230 by 7605 twips at 15 twips a pixel.
 constexpr int kClientWidth = 482;
 constexpr int kClientHeight = 507;
-constexpr int kLabelWidth = 130;
+// Rows sit closer than the style's default so that the dialog keeps near its
+// historical size.
+constexpr int kRowSpacing = 4;
+constexpr int kFrameMargin = 8;
 
 // Password fields show "*" for each character, as users of this dialog have
 // always seen them, instead of the style's bullet.
@@ -106,12 +109,19 @@ frmIniFile::~frmIniFile()
 void frmIniFile::BuildControls()
 {
     auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kFrameMargin, kFrameMargin, kFrameMargin, kFrameMargin);
+    layout->setSpacing(kRowSpacing);
+    // One label column for all frames: the widest caption sets it.
+    const int labelWidth
+        = fontMetrics().horizontalAdvance(QStringLiteral("送信メールアドレス")) + kFrameMargin;
     auto frame = [&](const char *name, const QString &caption) {
         auto *box = new QGroupBox(caption, this);
         box->setObjectName(name);
         layout->addWidget(box);
         auto *grid = new QGridLayout(box);
-        grid->setColumnMinimumWidth(0, kLabelWidth);
+        grid->setContentsMargins(kFrameMargin, kRowSpacing, kFrameMargin, kFrameMargin);
+        grid->setVerticalSpacing(kRowSpacing);
+        grid->setColumnMinimumWidth(0, labelWidth);
         grid->setColumnStretch(1, 1);
         return grid;
     };
@@ -157,6 +167,8 @@ void frmIniFile::BuildControls()
         auto *box = new QGroupBox;
         box->setObjectName("fraSmtp");
         auto *grid = new QGridLayout(box);
+        grid->setContentsMargins(kFrameMargin, kRowSpacing, kFrameMargin, kRowSpacing);
+        grid->setVerticalSpacing(kRowSpacing);
         auto *group = new QButtonGroup(box);
         const struct
         {
@@ -203,6 +215,7 @@ void frmIniFile::BuildControls()
     commands->setObjectName("fraCommand");
     layout->addWidget(commands);
     auto *row = new QHBoxLayout(commands);
+    row->setContentsMargins(kFrameMargin, kRowSpacing, kFrameMargin, kRowSpacing);
     cmdEstablish_ = new QPushButton(QStringLiteral("設定"));
     cmdEstablish_->setObjectName("cmdEstablish");
     cmdEnd_ = new QPushButton(QStringLiteral("終了"));

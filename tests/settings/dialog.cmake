@@ -13,6 +13,7 @@ if(TARGET kestlin_ui)
       "${CMAKE_CURRENT_LIST_DIR}/frmIniFile_test.cpp"
       "${CMAKE_CURRENT_LIST_DIR}/SettingsUi_test.cpp"
       "${CMAKE_CURRENT_LIST_DIR}/frmAbout_test.cpp"
+      "${CMAKE_CURRENT_LIST_DIR}/Screenshots_test.cpp"
     LIBS kestlin_ui Qt6::Test)
   target_compile_definitions(kestlin_settings_dialog_tests PRIVATE
     KESTLIN_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
