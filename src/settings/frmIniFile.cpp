@@ -68,6 +68,20 @@ bool IsPortNumber(const QString &text)
            && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
+// A field holds one line, as the settings file stores one value per line: text
+// pasted or dropped in is cut at its first line break, as a single-line edit
+// box of the platform has always done. A line break reaching the file would
+// end the value there and make the rest a line of its own.
+void KeepFirstLine(QLineEdit *edit)
+{
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString &text) {
+        const auto lineBreak = std::find_if(text.begin(), text.end(),
+                                            [](QChar c) { return c == u'\r' || c == u'\n'; });
+        if (lineBreak != text.end())
+            edit->setText(text.left(lineBreak - text.begin()));
+    });
+}
+
 // Keys that type a character other than a digit never reach the port field;
 // backspace, editing shortcuts (paste included) and navigation keys do.
 bool RefusedPortKey(const QKeyEvent &key)
@@ -139,6 +153,7 @@ void frmIniFile::BuildControls()
               auto *edit = new QLineEdit;
               edit->setObjectName(name);
               edit->setMaxLength(kFieldMaxLength);
+              KeepFirstLine(edit);
               grid->addWidget(edit, row, 1);
               return edit;
           };
@@ -157,6 +172,7 @@ void frmIniFile::BuildControls()
         txtMPort_ = new QLineEdit;
         txtMPort_->setObjectName("txtMPort");
         txtMPort_->setMaxLength(kPortMaxLength);
+        KeepFirstLine(txtMPort_);
         txtMPort_->setInputMethodHints(Qt::ImhDigitsOnly);
         txtMPort_->setFixedWidth(txtMPort_->fontMetrics().horizontalAdvance(QString(12, u'0')));
         mail->addWidget(txtMPort_, row, 1, Qt::AlignLeft);

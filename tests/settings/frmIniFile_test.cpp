@@ -238,6 +238,21 @@ TEST_F(SettingsDialog, PortTakesOnlyDigitsAndFallsBackTo25)
     }
 }
 
+TEST_F(SettingsDialog, PastedLineBreaksNeverReachAField)
+{
+    // A line break stored in the settings file would start a line of its own there.
+    dialog.show();
+    QApplication::clipboard()->setText("smtp.example.co.jp\r\n[SYSTEM]\r\nTEMP=/");
+    Edit("txtMSmtp")->paste();
+    EXPECT_EQ(Text("txtMSmtp"), "smtp.example.co.jp");
+    QApplication::clipboard()->setText("587\n9");
+    Edit("txtMPort")->selectAll();
+    Edit("txtMPort")->paste();
+    EXPECT_EQ(Text("txtMPort"), "587");
+    Type("txtMSubject", "first\nsecond");
+    EXPECT_EQ(Text("txtMSubject"), "first");
+}
+
 TEST_F(SettingsDialog, MethodChoiceSwitchesTheAccountFieldsButKeepsTheirTexts)
 {
     dialog.show();
