@@ -28,6 +28,10 @@ public:
     std::function<void()> Crypted;
 
 private:
+    bool RunMode(int16_t iMode, bool encrypt);
+    bool RunFile(bool encrypt, std::string &reason);
+    bool RunText(bool encrypt, std::string &reason);
+
     std::string inFile_;
     std::string outFile_;
     std::string password_;

@@ -1,11 +1,22 @@
-#include <QApplication>
-#include <QWidget>
+#include "common/QtDisplay.h"
+#include "common/programfolder.h"
+#include "startup/Appearance.h"
+#include "startup/KestlinStart.h"
+#include "startup/frmKestlin_01.h"
 
-int main(int argc, char *argv[])
+#include <QApplication>
+
+int main(int, char *argv[])
 {
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QString::fromUtf8("石油動態報告メール送信"));
-    window.show();
+    // The program takes no arguments: Qt is not given any to interpret either.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    kestlin::SetUpAppearance(app);
+    kestlin::QtDisplay display;
+    kestlin::InstanceLock lock(kestlin::ProgramFolder());
+    auto window = kestlin::StartKestlin(display, lock);
+    if (!window)
+        return 0;
+    // The program lives as long as its main window.
     return app.exec();
 }

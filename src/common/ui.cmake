@@ -1,0 +1,1 @@
+target_sources(kestlin_ui PRIVATE QtDisplay.cpp QtDisplay.h)

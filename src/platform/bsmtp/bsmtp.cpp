@@ -1,0 +1,98 @@
+// The C entry points: texts in, a text out, nothing thrown across.
+#include "bsmtp.h"
+
+#include "arguments.h"
+#include "message.h"
+#include "smtp.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+namespace {
+
+char *Copy(const std::string &text)
+{
+    char *copy = static_cast<char *>(std::malloc(text.size() + 1));
+    if (copy)
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+std::string Text(const char *text)
+{
+    return text ? std::string(text) : std::string();
+}
+
+std::string Send(const char *server, const char *to, const char *from, const char *subject,
+                 const char *body, const char *files)
+{
+    std::string reason;
+    bsmtp::Server target;
+    if (!bsmtp::ParseServer(Text(server), 25, target, reason))
+        return reason;
+    const bsmtp::Recipients recipients = bsmtp::ParseRecipients(Text(to));
+    if (recipients.to.empty() && recipients.cc.empty() && recipients.bcc.empty())
+        return "宛先が指定されていません。";
+    bsmtp::Sender sender;
+    if (!bsmtp::ParseSender(Text(from), sender, reason))
+        return reason;
+    bsmtp::MessageSource message;
+    if (!message.Prepare(sender, recipients, Text(subject), Text(body),
+                         bsmtp::ParseAttachments(Text(files)), reason))
+        return reason;
+    return bsmtp::Submit(target, sender, recipients, message);
+}
+
+bool Receive(const char *server, const char *user, const char *password, const char *command,
+             std::string &answer)
+{
+    bsmtp::Server target;
+    if (!bsmtp::ParseServer(Text(server), 110, target, answer))
+        return false;
+    std::string word = Text(command);
+    for (char &c : word)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (word != "STAT") {
+        answer = "対応していないPOP3コマンドです: " + Text(command);
+        return false;
+    }
+    return bsmtp::Pop3Command(target, Text(user), Text(password), word, answer);
+}
+
+} // namespace
+
+extern "C" char *SendMail(const char *server, const char *to, const char *from, const char *subject,
+                          const char *body, const char *files)
+{
+    try {
+        return Copy(Send(server, to, from, subject, body, files));
+    } catch (const std::exception &error) {
+        return Copy(std::string("メールを送信できません。") + error.what());
+    } catch (...) {
+        return Copy("メールを送信できません。");
+    }
+}
+
+extern "C" int RcvMail(const char *server, const char *user, const char *password,
+                       const char *command, const char *, char **result)
+{
+    std::string answer;
+    bool ok = false;
+    try {
+        ok = Receive(server, user, password, command, answer);
+    } catch (const std::exception &error) {
+        answer = std::string("POP3の処理に失敗しました。") + error.what();
+    } catch (...) {
+        answer = "POP3の処理に失敗しました。";
+    }
+    if (result)
+        *result = Copy(answer);
+    return ok ? 1 : 0;
+}
+
+extern "C" void BsmtpFree(char *text)
+{
+    std::free(text);
+}

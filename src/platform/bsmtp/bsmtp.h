@@ -1,0 +1,81 @@
+/*
+ * libbsmtp.so: submits one mail by SMTP and signs in to a POP3 mailbox.
+ *
+ * Every text is UTF-8 and NUL-terminated. A text that the library returns is
+ * allocated by the library and must be released with BsmtpFree (never with
+ * the caller's free: the two sides may use different allocators).
+ *
+ * The functions block until the exchange ends. They may be called from any
+ * thread, one call at a time per thread.
+ */
+#ifndef KESTLIN_BSMTP_H
+#define KESTLIN_BSMTP_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define BSMTP_API __attribute__((visibility("default")))
+#else
+#define BSMTP_API
+#endif
+
+/*
+ * Submits one mail.
+ *
+ * server   "host" TAB "port" TAB "time-out": port empty means 25; port 465
+ *          speaks TLS from the start, any other port switches to TLS with
+ *          STARTTLS whenever the server offers it. The server certificate is
+ *          checked against the system's trust store. The time-out, in
+ *          seconds (empty or 0: 120), bounds the connection, each wait for a
+ *          reply and any stall of the transfer, not the whole transfer.
+ * to       "<" recipients ">": addresses separated by TAB; the word "cc" or
+ *          "bcc" between two TABs makes the addresses after it copies or blind
+ *          copies. Empty entries are skipped.
+ * from     "<" sender ">", optionally followed by TAB "user:password" TAB and
+ *          the sign-in method "LOGIN", "CRAM-MD5" or "PLAIN". With a method
+ *          the mail is submitted only after that very sign-in succeeded;
+ *          when the server does not offer it, nothing is submitted.
+ * subject  the subject line.
+ * body     the body text; line ends become CR LF.
+ * files    attachment entries separated by TAB, each "path|name|type"; name
+ *          and type may be left out (the file's own name,
+ *          application/octet-stream).
+ *
+ * Returns "" when the server accepted the mail, otherwise the reason: a short
+ * Japanese lead and the server's reply line or the network library's
+ * description. Release the result with BsmtpFree. NULL only when no memory
+ * was left for the answer; count that as a failure.
+ */
+BSMTP_API char *SendMail(const char *server, const char *to, const char *from, const char *subject,
+                         const char *body, const char *files);
+
+/*
+ * Signs in to a POP3 mailbox and runs one command, for POP before SMTP.
+ *
+ * server   "host" TAB "port" [TAB "time-out"]: port empty means 110; port 995
+ *          speaks TLS from the start, other ports use STLS when offered.
+ *          Time-out as for SendMail (empty: 120 seconds).
+ * user, password  the account.
+ * command  "STAT" (the only command this library runs).
+ * folder   where received mail would be stored; STAT stores nothing and the
+ *          folder is not touched.
+ *
+ * Returns 1 when the sign-in and the command succeeded, 0 otherwise. When
+ * result is not NULL, *result receives a text to release with BsmtpFree: on
+ * success the server's answer to the command (for STAT "+OK <count>
+ * <size>"), on failure the reason, with the server's own reply line where it
+ * gave one.
+ */
+BSMTP_API int RcvMail(const char *server, const char *user, const char *password,
+                      const char *command, const char *folder, char **result);
+
+/* Releases a text returned by this library; NULL is ignored. */
+BSMTP_API void BsmtpFree(char *text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,17 @@
+#pragma once
+#include "arguments.h"
+#include "message.h"
+
+#include <string>
+
+namespace bsmtp {
+
+// Submits the message; "" when the server accepted it, else the reason.
+std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
+                   MessageSource &message);
+
+// Signs in to the POP3 mailbox and runs command; false with the reason.
+bool Pop3Command(const Server &server, const std::string &user, const std::string &password,
+                 const std::string &command, std::string &answer);
+
+} // namespace bsmtp

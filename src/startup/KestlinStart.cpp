@@ -1,0 +1,68 @@
+#include "startup/KestlinStart.h"
+
+#include "common/Display.h"
+#include "common/programfolder.h"
+#include "startup/basKestlin_01.h"
+#include "startup/frmKestlin_01.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
+
+namespace kestlin {
+
+InstanceLock::InstanceLock(const std::string &programFolder)
+    : lock_(std::make_unique<QLockFile>(QString::fromStdString(LockFilePath(programFolder))))
+{
+    // Age alone never makes the lock stale: the first copy may run for days.
+    // A lock whose process is gone is still recognised as stale.
+    lock_->setStaleLockTime(0);
+}
+
+InstanceLock::~InstanceLock() = default;
+
+bool InstanceLock::TryLock()
+{
+    return lock_->isLocked() || lock_->tryLock(0);
+}
+
+std::string InstanceLock::LockFilePath(const std::string &programFolder)
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    // Each installation has its own settings file, and so its own lock.
+    const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(programFolder),
+                                                    QCryptographicHash::Sha1)
+                               .toHex()
+                               .left(16);
+    return QDir(folder)
+        .filePath(QStringLiteral("kestlin-%1.lock").arg(QString::fromLatin1(key)))
+        .toStdString();
+}
+
+std::unique_ptr<frmKestlin_01> StartKestlin(Display &display, InstanceLock &lock)
+{
+    if (!lock.TryLock()) {
+        display.ShowMessage("二重起動はできません。", kAppTitle, MsgIcon::Exclamation);
+        return nullptr;
+    }
+    if (!FncChkDll(display))
+        return nullptr;
+    std::string msg;
+    if (!FncChkVersion(msg)) {
+        if (!msg.empty())
+            display.ShowMessage(msg, kAppTitle, MsgIcon::Exclamation);
+        return nullptr;
+    }
+    strIniFilePath = IniFilePathIn(ProgramFolder());
+
+    auto window = std::make_unique<frmKestlin_01>(display, strIniFilePath);
+    if (!window->Form_Load())
+        return nullptr;
+    window->ShowCentred();
+    return window;
+}
+
+} // namespace kestlin

@@ -1,0 +1,69 @@
+#pragma once
+// The start-up module: the checks that run before the main window exists and
+// the program-wide path of the settings file. The window side of start-up
+// (the instance lock and showing the main window) is in KestlinStart.h.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kestlin {
+
+class Display;
+
+// The full path of Kestlin.INI; set once at start-up, before any window exists.
+extern std::string strIniFilePath;
+
+// A four-part version: major, minor, build, revision.
+struct FileVersion
+{
+    uint16_t major = 0;
+    uint16_t minor = 0;
+    uint16_t build = 0;
+    uint16_t revision = 0;
+};
+
+// The oldest system the program accepts.
+inline constexpr FileVersion kRequiredVersion { 4, 0, 950, 0 };
+
+// The libraries the program loads at run time, with the names they are reported by.
+struct RequiredLibrary
+{
+    const char *fileName;
+    const char *shownName;
+};
+inline constexpr RequiredLibrary kRequiredLibraries[] = {
+    { "libbsmtp.so", "BSMTP.DLL" },
+    { "libcab32.so", "CAB32.DLL" },
+    { "libcapicom.so", "CAPICOM.DLL" },
+};
+
+// True when current is the same as or later than required, part by part from major.
+bool FncCmpVersion(const FileVersion &current, const FileVersion &required);
+
+// "major.minor.build.revision" in decimal.
+std::string VersionText(const FileVersion &version);
+
+// A kernel release such as "6.1.0-18-amd64" as major, minor, patch and the
+// number right after the first "-" (0 when there is none, as in "6.8.0-rc3").
+// Nothing when it does not begin with a number.
+std::optional<FileVersion> ParseKernelRelease(const std::string &release);
+
+// The running kernel's release as a version; nothing when it cannot be read.
+std::optional<FileVersion> SystemVersion();
+
+// True when the system is at least kRequiredVersion. When it is older, msg
+// receives the two-line message for the user; when its version cannot be
+// read, the result is false and msg stays empty.
+bool FncChkVersion(std::string &msg);
+bool FncChkVersion(std::string &msg, const std::optional<FileVersion> &current);
+
+// True when all three libraries can be found. Shows the message for the first
+// one missing (and looks no further).
+bool FncChkDll(Display &display);
+bool FncChkDll(Display &display, const std::function<bool(const std::string &)> &canBeFound);
+
+// The settings file in the given program folder.
+std::string IniFilePathIn(const std::string &programFolder);
+
+} // namespace kestlin

@@ -1,0 +1,225 @@
+// The mail class with the real library and real servers.
+#include "MailServers.h"
+#include "mail/clsMail.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+using kestlin::clsMail;
+using kestlin::test::Pop3Options;
+using kestlin::test::Pop3Server;
+using kestlin::test::SmtpOptions;
+using kestlin::test::SmtpServer;
+
+const char kTag[] = "clsMailｴﾗｰ";
+
+bool EndsWith(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size()
+           && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+TEST(clsMailFields, StartEmptyAndAppendWithOneTab)
+{
+    clsMail mail;
+    EXPECT_EQ(mail.GetSMTP(), "");
+    EXPECT_EQ(mail.GetPort(), "");
+    EXPECT_EQ(mail.GetCertify(), 0);
+    EXPECT_EQ(mail.GetTimeOut(), 0);
+    EXPECT_EQ(mail.GetErrMsg(), "");
+
+    mail.AddTo("a@x.jp");
+    mail.AddTo("b@x.jp");
+    mail.AddTo("");
+    EXPECT_EQ(mail.GetTo(), "a@x.jp\tb@x.jp\t");
+    mail.AddFile("/w/a|a|application/octet-stream");
+    mail.AddFile("/w/b|b|application/octet-stream");
+    EXPECT_EQ(mail.GetFile(), "/w/a|a|application/octet-stream\t/w/b|b|application/octet-stream");
+    mail.AddBcc("");
+    EXPECT_EQ(mail.GetBcc(), "");
+    mail.SetPort(587);
+    EXPECT_EQ(mail.GetPort(), "587");
+    mail.SetUserId("id");
+    EXPECT_EQ(mail.GetUerId(), "id");
+}
+
+class MailTest : public ::testing::Test
+{
+protected:
+    void Start(const SmtpOptions &options = {})
+    {
+        std::string reason;
+        ASSERT_TRUE(smtp_.Start(options, reason)) << reason;
+    }
+
+    // A mail as the pipeline fills it: one attachment, account always set.
+    void Fill(clsMail &mail, int port)
+    {
+        mail.SetSMTP("127.0.0.1");
+        mail.SetPOP("127.0.0.1");
+        if (port)
+            mail.SetPort(port);
+        mail.SetFrom("me@kestlin.test");
+        mail.AddTo("to@kestlin.test");
+        mail.SetSubject("【石油動態報告】");
+        mail.SetMain("報告ID:1\r\n");
+        const std::string path = dir_ / "TMP1.txt";
+        kestlin::test::WriteFile(path, "encrypted");
+        mail.AddFile(path + "|TMP1.txt|application/octet-stream");
+        mail.SetUserId("user");
+        mail.SetPassword("password");
+    }
+
+    SmtpServer smtp_;
+    kestlin::test::TempDir dir_;
+};
+
+class Certify : public MailTest, public ::testing::WithParamInterface<std::pair<int, const char *>>
+{
+};
+
+TEST_P(Certify, SignsInWithTheMethodOfTheCode)
+{
+    Start();
+    clsMail mail;
+    Fill(mail, smtp_.port());
+    mail.SetCertify(static_cast<int16_t>(GetParam().first));
+    ASSERT_TRUE(mail.Send()) << mail.GetErrMsg();
+    EXPECT_EQ(mail.GetErrMsg(), "");
+    ASSERT_TRUE(smtp_.WaitForMessages(1));
+    const auto received = smtp_.Received().at(0);
+    EXPECT_EQ(received.mechanism, GetParam().second);
+    EXPECT_EQ(received.authenticated, *GetParam().second != '\0');
+    EXPECT_EQ(received.mailFrom, "me@kestlin.test");
+    EXPECT_NE(received.raw.find("TMP1.txt"), std::string::npos);
+}
+
+// 0 and unknown codes send no account at all, though one is set.
+INSTANTIATE_TEST_SUITE_P(Codes, Certify,
+                         ::testing::Values(std::pair(0, ""), std::pair(2, "LOGIN"),
+                                           std::pair(3, "CRAM-MD5"), std::pair(4, "PLAIN"),
+                                           std::pair(5, ""), std::pair(-1, "")),
+                         [](const auto &info) {
+                             return "Code" + std::to_string(info.param.first + 1);
+                         });
+
+TEST_F(MailTest, RecipientListsReachTheirEnvelope)
+{
+    Start();
+    clsMail mail;
+    Fill(mail, smtp_.port());
+    mail.AddTo("to2@kestlin.test");
+    mail.AddCc("cc@kestlin.test");
+    mail.AddBcc("bcc@kestlin.test");
+    ASSERT_TRUE(mail.Send()) << mail.GetErrMsg();
+
+    // To empty: the list starts with the TAB before "cc".
+    clsMail ccOnly;
+    ccOnly.SetSMTP("127.0.0.1");
+    ccOnly.SetPort(smtp_.port());
+    ccOnly.SetFrom("me@kestlin.test");
+    ccOnly.AddCc("cc@kestlin.test");
+    ASSERT_TRUE(ccOnly.Send()) << ccOnly.GetErrMsg();
+
+    ASSERT_TRUE(smtp_.WaitForMessages(2));
+    const auto received = smtp_.Received();
+    EXPECT_EQ(received[0].rcptTos,
+              (std::vector<std::string> { "to@kestlin.test", "to2@kestlin.test", "cc@kestlin.test",
+                                          "bcc@kestlin.test" }));
+    EXPECT_EQ(received[0].raw.find("bcc@kestlin.test"), std::string::npos);
+    EXPECT_EQ(received[1].rcptTos, (std::vector<std::string> { "cc@kestlin.test" }));
+
+    clsMail nobody;
+    nobody.SetSMTP("127.0.0.1");
+    nobody.SetPort(smtp_.port());
+    nobody.SetFrom("me@kestlin.test");
+    EXPECT_FALSE(nobody.Send());
+    EXPECT_EQ(nobody.GetErrMsg(), std::string("宛先が指定されていません。") + kTag);
+}
+
+TEST_F(MailTest, SmtpRefusalIsFollowedDirectlyByTheTag)
+{
+    Start();
+    clsMail mail;
+    Fill(mail, smtp_.port());
+    mail.SetCertify(2);
+    mail.SetPassword("wrong");
+    EXPECT_FALSE(mail.Send());
+    EXPECT_EQ(mail.GetErrMsg(),
+              std::string("SMTP認証に失敗しました。535 5.7.8 Authentication credentials invalid")
+                  + kTag);
+    EXPECT_EQ(smtp_.MailCommands(), 0);
+}
+
+TEST_F(MailTest, EmptyPortMeansTwentyFive)
+{
+    std::string why;
+    if (!kestlin::test::PortCanBeBound(25, why))
+        GTEST_SKIP() << "port 25 is needed: " << why;
+    SmtpOptions options;
+    options.port = 25;
+    Start(options);
+    clsMail mail;
+    Fill(mail, 0);
+    ASSERT_TRUE(mail.Send()) << mail.GetErrMsg();
+    EXPECT_TRUE(smtp_.WaitForMessages(1));
+}
+
+class PopBeforeSmtp : public MailTest
+{
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!kestlin::test::PortCanBeBound(110, why))
+            GTEST_SKIP() << "POP before SMTP always uses port 110: " << why;
+        Pop3Options options;
+        options.port = 110;
+        ASSERT_TRUE(pop3_.Start(options, why)) << why;
+        Start();
+    }
+
+    Pop3Server pop3_;
+};
+
+TEST_F(PopBeforeSmtp, SignsInToPop3ThenSendsWithoutSmtpAuth)
+{
+    clsMail mail;
+    Fill(mail, smtp_.port());
+    mail.SetCertify(1);
+    ASSERT_TRUE(mail.Send()) << mail.GetErrMsg();
+    EXPECT_NE(pop3_.Log().find("Login: user=<user>"), std::string::npos) << pop3_.Log();
+    ASSERT_TRUE(smtp_.WaitForMessages(1));
+    EXPECT_FALSE(smtp_.Received().at(0).authenticated);
+}
+
+TEST_F(PopBeforeSmtp, FailedPop3LoginSendsNothing)
+{
+    clsMail mail;
+    Fill(mail, smtp_.port());
+    mail.SetCertify(1);
+    mail.SetPassword("wrong");
+    EXPECT_FALSE(mail.Send());
+    const std::string error = mail.GetErrMsg();
+    EXPECT_EQ(error.rfind("POP3サーバーにログインできません。-ERR", 0), 0u) << error;
+    EXPECT_TRUE(EndsWith(error, std::string(" ") + kTag)) << error;
+    EXPECT_EQ(smtp_.MailCommands(), 0);
+}
+
+TEST(LibraryMissing, FailsWithAReasonNamingIt)
+{
+    if (!std::getenv("KESTLIN_EXPECT_NO_BSMTP"))
+        GTEST_SKIP() << "runs as its own test, without the library path";
+    clsMail mail;
+    mail.SetSMTP("127.0.0.1");
+    mail.AddTo("to@kestlin.test");
+    EXPECT_FALSE(mail.Send());
+    EXPECT_EQ(mail.GetErrMsg().rfind("libbsmtp.so", 0), 0u) << mail.GetErrMsg();
+    EXPECT_TRUE(EndsWith(mail.GetErrMsg(), kTag)) << mail.GetErrMsg();
+}
+
+} // namespace

@@ -1,0 +1,378 @@
+// libbsmtp.so against real servers: aiosmtpd for SMTP, dovecot for POP3.
+#include "MailServers.h"
+#include "bsmtp.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+
+namespace {
+
+using kestlin::test::ParsedMail;
+using kestlin::test::ParseWithPython;
+using kestlin::test::Pop3Options;
+using kestlin::test::Pop3Server;
+using kestlin::test::SmtpOptions;
+using kestlin::test::SmtpServer;
+using kestlin::test::TempDir;
+
+const char kSubject[] = "【石油動態報告】";
+
+std::string Call(const std::string &server, const std::string &to, const std::string &from,
+                 const std::string &subject, const std::string &body, const std::string &files)
+{
+    char *result = SendMail(server.c_str(), to.c_str(), from.c_str(), subject.c_str(), body.c_str(),
+                            files.c_str());
+    EXPECT_NE(result, nullptr);
+    std::string text = result ? result : "(null)";
+    BsmtpFree(result);
+    return text;
+}
+
+std::string ServerString(int port, int timeout = 5)
+{
+    return "127.0.0.1\t" + std::to_string(port) + "\t" + std::to_string(timeout);
+}
+
+std::string Sender(const std::string &method, const std::string &password = "password")
+{
+    return method.empty() ? "<me@kestlin.test>"
+                          : "<me@kestlin.test>\tuser:" + password + "\t" + method;
+}
+
+std::string RandomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char &b : bytes)
+        b = static_cast<char>(generator());
+    return bytes;
+}
+
+class Smtp : public ::testing::Test
+{
+protected:
+    void Start(const SmtpOptions &options = {})
+    {
+        std::string reason;
+        ASSERT_TRUE(server_.Start(options, reason)) << reason;
+    }
+    std::string Send(const std::string &from, const std::string &to = "<rcpt@kestlin.test>",
+                     const std::string &files = "", int timeout = 5)
+    {
+        return Call(ServerString(server_.port(), timeout), to, from, kSubject, "本文", files);
+    }
+
+    SmtpServer server_;
+    TempDir dir_;
+};
+
+std::string MethodName(const ::testing::TestParamInfo<std::string> &info)
+{
+    return info.param.empty() ? "None" : info.param == "CRAM-MD5" ? "CramMd5" : info.param;
+}
+
+class SignIn : public Smtp, public ::testing::WithParamInterface<std::string>
+{
+};
+class SignInRefused : public SignIn
+{
+};
+
+TEST_P(SignIn, AcceptedWithExactlyThatMechanism)
+{
+    Start();
+    ASSERT_EQ(Send(Sender(GetParam())), "");
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    const auto mail = server_.Received().at(0);
+    EXPECT_EQ(mail.authenticated, !GetParam().empty());
+    EXPECT_EQ(mail.mechanism, GetParam());
+    if (!GetParam().empty()) {
+        EXPECT_EQ(mail.login, "user");
+    }
+}
+
+TEST_P(SignInRefused, WrongPasswordIsRefusedWithTheServersReply)
+{
+    Start();
+    const std::string reason = Send(Sender(GetParam(), "wrong"));
+    EXPECT_EQ(reason.rfind("SMTP認証に失敗しました。535 5.7.8", 0), 0u) << reason;
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
+TEST_P(SignInRefused, MechanismNotOfferedSendsNothing)
+{
+    SmtpOptions options;
+    options.mechanisms.clear();
+    for (const char *m : { "LOGIN", "PLAIN", "CRAM-MD5" }) {
+        if (GetParam() != m)
+            options.mechanisms.push_back(m);
+    }
+    Start(options);
+    const std::string reason = Send(Sender(GetParam()));
+    EXPECT_NE(reason.find(GetParam() + " に対応していません"), std::string::npos) << reason;
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
+TEST_P(SignInRefused, NoAuthOfferedSendsNothing)
+{
+    SmtpOptions options;
+    options.mechanisms.clear();
+    Start(options);
+    const std::string reason = Send(Sender(GetParam()));
+    EXPECT_NE(reason.find("SMTP認証(AUTH)に対応していません"), std::string::npos) << reason;
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, SignIn, ::testing::Values("", "LOGIN", "CRAM-MD5", "PLAIN"),
+                         MethodName);
+INSTANTIATE_TEST_SUITE_P(Methods, SignInRefused, ::testing::Values("LOGIN", "CRAM-MD5", "PLAIN"),
+                         MethodName);
+
+TEST_F(Smtp, MessageReadsBackThroughAMimeParser)
+{
+    Start();
+    // Attachment sizes around the 57-byte base64 line; the 64 KiB file ends
+    // inside a read block.
+    std::string files;
+    std::vector<std::string> contents;
+    for (size_t size : { size_t(0), size_t(1), size_t(57), size_t(58), size_t(65536 * 3 + 7) }) {
+        contents.push_back(RandomBytes(size, static_cast<unsigned>(size)));
+        const std::string path = dir_ / ("TMP" + std::to_string(size) + ".txt");
+        kestlin::test::WriteFile(path, contents.back());
+        files += (files.empty() ? "" : "\t") + path + "|TMP" + std::to_string(size)
+                 + ".txt|application/octet-stream";
+    }
+    const std::string body = "報告ID:1234\r\n.先頭の点\r\n\r\n末尾";
+    ASSERT_EQ(Call(ServerString(server_.port()), "<a@kestlin.test\tb@kestlin.test>",
+                   Sender("PLAIN"), kSubject, body, files),
+              "");
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    const ParsedMail mail = ParseWithPython(server_.Received().at(0).path);
+    ASSERT_TRUE(mail.ok) << mail.error;
+
+    EXPECT_EQ(mail.Get("header:Subject"), kSubject);
+    EXPECT_EQ(mail.Get("raw_subject").rfind("=?ISO-2022-JP?B?", 0), 0u);
+    EXPECT_EQ(mail.Get("header:From"), "me@kestlin.test");
+    EXPECT_EQ(mail.Get("header:To"), "a@kestlin.test, b@kestlin.test");
+    EXPECT_EQ(mail.Get("header:MIME-Version"), "1.0");
+    EXPECT_NE(mail.Get("header:Message-ID").find("@kestlin.test>"), std::string::npos);
+    EXPECT_FALSE(mail.Get("header:Date").empty());
+    EXPECT_EQ(mail.Get("content_type"), "multipart/mixed");
+    for (const std::string &defects : mail.All("defects"))
+        EXPECT_EQ(defects, "0");
+
+    EXPECT_EQ(mail.Get("body_charset"), "iso-2022-jp");
+    EXPECT_EQ(mail.Get("body_encoding"), "7bit");
+    EXPECT_EQ(mail.Get("body"), body);
+
+    EXPECT_EQ(mail.All("attachment_bytes"), contents);
+    EXPECT_EQ(mail.Get("attachment_name"), "TMP0.txt");
+    EXPECT_EQ(mail.Get("attachment_type"), "application/octet-stream");
+    EXPECT_EQ(mail.Get("attachment_encoding"), "base64");
+}
+
+TEST_F(Smtp, CharactersOutsideIsoTwentyTwoJpFallBackToUtf8)
+{
+    Start();
+    std::string subject = "①㈱髙～ ";
+    for (int i = 0; i < 8; ++i)
+        subject += kSubject;
+    const std::string body = "株式会社髙橋①～ｴﾗｰ";
+    const std::string name = "報告①.bin";
+    const std::string path = dir_ / name;
+    kestlin::test::WriteFile(path, "data");
+    ASSERT_EQ(Call(ServerString(server_.port()), "<a@kestlin.test>", Sender(""), subject, body,
+                   path + "|" + name + "|application/octet-stream"),
+              "");
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    const auto received = server_.Received().at(0);
+    const ParsedMail mail = ParseWithPython(received.path);
+    ASSERT_TRUE(mail.ok) << mail.error;
+    EXPECT_EQ(mail.Get("header:Subject"), subject);
+    EXPECT_EQ(mail.Get("body_charset"), "utf-8");
+    EXPECT_EQ(mail.Get("body"), body);
+    EXPECT_EQ(mail.Get("attachment_name"), name);
+    EXPECT_EQ(mail.Get("attachment_bytes"), "data");
+    // Headers stay 7-bit and within their line length.
+    for (unsigned char c : received.raw.substr(0, received.raw.find("\r\n\r\n")))
+        ASSERT_LT(c, 0x80);
+}
+
+TEST_F(Smtp, CopiesAndBlindCopiesGoToTheirEnvelopeRecipients)
+{
+    Start();
+    ASSERT_EQ(Send(Sender(""), "<a@kestlin.test\tb@kestlin.test\tcc\tc@kestlin.test\tbcc\t"
+                               "d@kestlin.test\t>"),
+              "");
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    const auto received = server_.Received().at(0);
+    EXPECT_EQ(received.mailFrom, "me@kestlin.test");
+    EXPECT_EQ(received.rcptTos, (std::vector<std::string> { "a@kestlin.test", "b@kestlin.test",
+                                                            "c@kestlin.test", "d@kestlin.test" }));
+    const ParsedMail mail = ParseWithPython(received.path);
+    EXPECT_EQ(mail.Get("header:Cc"), "c@kestlin.test");
+    EXPECT_TRUE(mail.Get("header:Bcc").empty());
+    EXPECT_EQ(received.raw.find("d@kestlin.test"), std::string::npos);
+}
+
+TEST_F(Smtp, RefusesWithoutRecipientsOrReadableAttachment)
+{
+    Start();
+    EXPECT_EQ(Send(Sender(""), "<>"), "宛先が指定されていません。");
+    const std::string missing = dir_ / "gone.txt";
+    const std::string reason = Send(Sender("LOGIN"), "<a@kestlin.test>", missing + "|gone.txt|x/y");
+    EXPECT_NE(reason.find(missing), std::string::npos) << reason;
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
+TEST_F(Smtp, RecipientRefusedByTheServerIsAFailure)
+{
+    Start();
+    const std::string reason = Send(Sender(""), "<a@kestlin.test\tno@refused.test>");
+    EXPECT_EQ(reason, "SMTPサーバーが送信を拒否しました。550 5.1.1 <no@refused.test>: Recipient "
+                      "address rejected");
+    EXPECT_TRUE(server_.Received().empty());
+}
+
+TEST_F(Smtp, CertificateThatCannotBeVerifiedIsAFailure)
+{
+    SmtpOptions options;
+    options.startTls = true;
+    Start(options);
+    const std::string reason = Send(Sender("PLAIN"));
+    EXPECT_EQ(reason.rfind("SMTPサーバーと暗号化通信ができません。", 0), 0u) << reason;
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
+TEST_F(Smtp, Port465SpeaksTlsFromTheStart)
+{
+    std::string why;
+    if (!kestlin::test::PortCanBeBound(465, why))
+        GTEST_SKIP() << why;
+    SmtpOptions options;
+    options.implicitTls = true;
+    options.port = 465;
+    Start(options);
+    // The certificate is self-signed: getting as far as checking it shows
+    // that TLS came first.
+    const std::string reason = Send(Sender(""));
+    EXPECT_EQ(reason.rfind("SMTPサーバーと暗号化通信ができません。", 0), 0u) << reason;
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
+TEST(ServerDown, NothingListensOnThePort)
+{
+    const int port = kestlin::test::FreePort();
+    const std::string reason
+        = Call(ServerString(port), "<a@kestlin.test>", Sender(""), kSubject, "", "");
+    EXPECT_EQ(reason.rfind("SMTPサーバーに接続できません。", 0), 0u) << reason;
+    EXPECT_NE(reason.find("127.0.0.1"), std::string::npos) << reason;
+
+    char *answer = nullptr;
+    EXPECT_EQ(RcvMail(ServerString(port).c_str(), "user", "password", "STAT", "/tmp", &answer), 0);
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(std::string(answer).rfind("POP3サーバーに接続できません。", 0), 0u) << answer;
+    BsmtpFree(answer);
+}
+
+// The time-out bounds each wait, not the whole transfer: a report that takes
+// several times the time-out on a slow line still goes through.
+TEST_F(Smtp, SlowLineTakesLongerThanTheTimeOut)
+{
+    SmtpOptions options;
+    options.throttleBytesPerSecond = 1 << 20;
+    Start(options);
+    const std::string path = dir_ / "report.bin";
+    const std::string content = RandomBytes(3 << 20, 7);
+    kestlin::test::WriteFile(path, content);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Send(Sender("LOGIN"), "<a@kestlin.test>", path, 3), "");
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - start);
+    EXPECT_GE(seconds.count(), 4); // 4.1 MiB at 1 MiB/s
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    EXPECT_EQ(ParseWithPython(server_.Received().at(0).path).Get("attachment_bytes"), content);
+}
+
+class Stall : public Smtp, public ::testing::WithParamInterface<SmtpOptions::Stall>
+{
+};
+
+// Each wait for the server ends after the time-out (1 s here), whether it
+// keeps quiet before the greeting, stops reading the message or never
+// confirms it.
+TEST_P(Stall, ServerThatStopsAnsweringTimesOut)
+{
+    SmtpOptions options;
+    options.stall = GetParam();
+    Start(options);
+    // Large enough to fill the socket buffers when the server stops reading.
+    const std::string path = dir_ / "big.bin";
+    kestlin::test::WriteFile(path, RandomBytes(24 << 20, 1));
+    const auto start = std::chrono::steady_clock::now();
+    const std::string reason = Send(Sender(""), "<a@kestlin.test>", path, 1);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(reason.rfind("SMTPサーバーから応答がありません。", 0), 0u) << reason;
+    EXPECT_LT(seconds.count(), 10);
+    EXPECT_TRUE(server_.Received().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, Stall,
+                         ::testing::Values(SmtpOptions::Stall::Greeting, SmtpOptions::Stall::Data,
+                                           SmtpOptions::Stall::EndOfData),
+                         [](const auto &info) {
+                             switch (info.param) {
+                             case SmtpOptions::Stall::Greeting:
+                                 return std::string("Greeting");
+                             case SmtpOptions::Stall::Data:
+                                 return std::string("Data");
+                             default:
+                                 return std::string("EndOfData");
+                             }
+                         });
+
+class Pop3 : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string reason;
+        ASSERT_TRUE(server_.Start(Pop3Options {}, reason)) << reason;
+    }
+    int Receive(const std::string &password, const std::string &command, std::string &answer)
+    {
+        char *result = nullptr;
+        const std::string server = "127.0.0.1\t" + std::to_string(server_.port());
+        const int ok = RcvMail(server.c_str(), "user", password.c_str(), command.c_str(),
+                               dir_.path().c_str(), &result);
+        answer = result ? result : "(null)";
+        BsmtpFree(result);
+        return ok;
+    }
+
+    Pop3Server server_;
+    TempDir dir_;
+};
+
+TEST_F(Pop3, StatAfterSignIn)
+{
+    std::string answer;
+    EXPECT_EQ(Receive("password", "STAT", answer), 1) << answer;
+    EXPECT_EQ(answer, "+OK 0 0");
+    EXPECT_NE(server_.Log().find("Login: user=<user>"), std::string::npos) << server_.Log();
+}
+
+TEST_F(Pop3, FailedSignInGivesTheServersReason)
+{
+    std::string answer;
+    EXPECT_EQ(Receive("wrong", "STAT", answer), 0);
+    EXPECT_EQ(answer.rfind("POP3サーバーにログインできません。-ERR", 0), 0u) << answer;
+    EXPECT_EQ(Receive("password", "DELE 1", answer), 0);
+    EXPECT_NE(answer.find("DELE 1"), std::string::npos) << answer;
+}
+
+} // namespace

@@ -1,0 +1,126 @@
+#pragma once
+// Real mail servers on 127.0.0.1 for the tests: an SMTP server (aiosmtpd, run
+// with /usr/bin/python3) and a POP3 server (Debian's dovecot), each started
+// with a configuration of its own in a fresh temporary folder and stopped by
+// its process id when the object goes away.
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kestlin::test {
+
+// Recipients "...@refused.test" are refused with "550 5.1.1".
+struct SmtpOptions
+{
+    // Mechanisms offered after EHLO, of "LOGIN", "PLAIN", "CRAM-MD5";
+    // empty: no AUTH line at all.
+    std::vector<std::string> mechanisms { "LOGIN", "PLAIN", "CRAM-MD5" };
+    std::string user = "user";
+    std::string password = "password";
+    // Offer STARTTLS (or speak TLS from the start) with a self-signed
+    // certificate made with the openssl command: no client trusts it.
+    bool startTls = false;
+    bool implicitTls = false;
+    // 0: a free port.
+    int port = 0;
+    // A slow line: the server reads at most this many bytes a second.
+    int throttleBytesPerSecond = 0;
+    // Where the server stops answering (and reading).
+    enum class Stall { None, Greeting, Data, EndOfData };
+    Stall stall = Stall::None;
+};
+
+struct ReceivedMail
+{
+    std::string mailFrom;
+    std::vector<std::string> rcptTos;
+    bool authenticated = false;
+    std::string mechanism; // the mechanism that signed in, if any
+    std::string login;
+    bool tls = false;
+    std::string raw; // the message bytes as received (after dot-unstuffing)
+    std::string path; // the stored message file
+};
+
+class SmtpServer
+{
+public:
+    SmtpServer() = default;
+    ~SmtpServer();
+    SmtpServer(const SmtpServer &) = delete;
+    SmtpServer &operator=(const SmtpServer &) = delete;
+
+    // False with a reason when the server did not come up within seconds.
+    bool Start(const SmtpOptions &options, std::string &reason);
+    void Stop();
+    int port() const { return port_; }
+    const std::string &folder() const { return folder_; }
+
+    // The messages accepted so far, in order of arrival.
+    std::vector<ReceivedMail> Received() const;
+    // Only the paths of the stored messages (NNNNNN.eml, beside NNNNNN.env).
+    std::vector<std::string> MessageFiles() const;
+    // How many MAIL FROM commands the server has seen, accepted or not.
+    int MailCommands() const;
+    // Waits up to timeoutMs for at least count messages.
+    bool WaitForMessages(size_t count, int timeoutMs = 5000) const;
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+struct Pop3Options
+{
+    std::string user = "user";
+    std::string password = "password";
+    // 0: a free port; 110 needs root (CI runs as root).
+    int port = 0;
+};
+
+class Pop3Server
+{
+public:
+    Pop3Server() = default;
+    ~Pop3Server();
+    Pop3Server(const Pop3Server &) = delete;
+    Pop3Server &operator=(const Pop3Server &) = delete;
+
+    bool Start(const Pop3Options &options, std::string &reason);
+    void Stop();
+    int port() const { return port_; }
+    // The server's own log: who logged in, which command ran.
+    std::string Log() const;
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// True when 127.0.0.1:port can be bound now; otherwise false with the reason
+// (taken, or a privileged port and no root).
+bool PortCanBeBound(int port, std::string &reason);
+
+// A port on 127.0.0.1 that was free a moment ago.
+int FreePort();
+
+// What Python's email package sees in a stored message: the decoded headers
+// ("header:Subject", "header:To", ...), "raw_subject", "content_type",
+// "body", "body_charset", "body_encoding", and per attachment
+// "attachment_name", "attachment_type", "attachment_encoding",
+// "attachment_bytes"; "defects" counts the parser's complaints.
+struct ParsedMail
+{
+    bool ok = false;
+    std::string error;
+    std::multimap<std::string, std::string> fields;
+
+    std::string Get(const std::string &key) const;
+    std::vector<std::string> All(const std::string &key) const;
+};
+ParsedMail ParseWithPython(const std::string &messagePath);
+
+} // namespace kestlin::test

@@ -1,0 +1,211 @@
+"""A real SMTP server for the tests, on aiosmtpd.
+
+Listens on 127.0.0.1 (port 0 picks a free one), writes "<port>\n" to the
+ready file once it accepts connections, and stores every accepted message as
+NNNNNN.eml (the bytes as received) and NNNNNN.env (envelope and sign-in,
+one "key value" a line) in the mail folder. It runs until it is killed.
+"""
+
+import argparse
+import asyncio
+import hmac
+import os
+import secrets
+import socket
+import ssl
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING, auth_mechanism
+
+
+def parse_args():
+    p = argparse.ArgumentParser()
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--ready-file", required=True)
+    p.add_argument("--mail-dir", required=True)
+    p.add_argument("--auth", default="LOGIN,PLAIN,CRAM-MD5",
+                   help="mechanisms to offer, comma separated; empty offers no AUTH")
+    p.add_argument("--user", default="user")
+    p.add_argument("--password", default="password")
+    p.add_argument("--cert", help="certificate (PEM) for STARTTLS")
+    p.add_argument("--key", help="private key (PEM) for STARTTLS")
+    p.add_argument("--implicit-tls", action="store_true",
+                   help="TLS from the first byte instead of STARTTLS")
+    p.add_argument("--stall", default="none",
+                   choices=["none", "greeting", "data", "end"],
+                   help="stop answering: before the greeting, after DATA "
+                        "(and stop reading), or after the end of the message")
+    p.add_argument("--throttle", type=int, default=0,
+                   help="bytes per second the server reads from the client; 0: no limit")
+    return p.parse_args()
+
+
+ARGS = parse_args()
+ALL_MECHANISMS = {"LOGIN", "PLAIN", "CRAM-MD5"}
+
+
+class Handler:
+    def __init__(self, mail_dir):
+        self.mail_dir = mail_dir
+        self.count = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        # Kept so that a test can tell that no transaction was even begun.
+        with open(os.path.join(self.mail_dir, "commands.log"), "a") as f:
+            f.write(f"MAIL {address}\n")
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        # A mailbox that does not exist, for the tests of a refusal.
+        if address.endswith("@refused.test"):
+            return "550 5.1.1 <" + address + ">: Recipient address rejected"
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if ARGS.stall == "end":
+            await asyncio.sleep(3600)
+        self.count += 1
+        stem = os.path.join(self.mail_dir, f"{self.count:06d}")
+        with open(stem + ".eml.part", "wb") as f:
+            f.write(envelope.original_content)
+        lines = [f"mail_from {envelope.mail_from}"]
+        lines += [f"rcpt_to {rcpt}" for rcpt in envelope.rcpt_tos]
+        lines += [
+            f"authenticated {int(bool(session.authenticated))}",
+            f"mechanism {getattr(session, 'kestlin_mechanism', '')}",
+            f"login {login_of(session)}",
+            f"tls {int(session.ssl is not None)}",
+        ]
+        with open(stem + ".env", "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+        # The message appears under its final name only when complete.
+        os.rename(stem + ".eml.part", stem + ".eml")
+        return "250 2.0.0 OK queued as " + os.path.basename(stem)
+
+
+def login_of(session):
+    data = session.auth_data
+    login = getattr(data, "login", None)
+    return login.decode("utf-8", "replace") if isinstance(login, bytes) else ""
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    ok = (isinstance(auth_data, LoginPassword)
+          and auth_data.login == ARGS.user.encode()
+          and auth_data.password == ARGS.password.encode())
+    if ok:
+        session.kestlin_mechanism = mechanism
+    return AuthResult(success=ok, handled=False, auth_data=auth_data)
+
+
+class TestSMTP(SMTP):
+    @auth_mechanism("CRAM-MD5")
+    async def auth_CRAM_MD5(self, _, args):
+        challenge = f"<{secrets.token_hex(8)}@kestlin.test>".encode()
+        answer = await self.challenge_auth(challenge)
+        if answer is MISSING:
+            return AuthResult(success=False, handled=False)
+        login, _, digest = answer.rpartition(b" ")
+        expected = hmac.new(ARGS.password.encode(), challenge, "md5").hexdigest()
+        ok = login == ARGS.user.encode() and hmac.compare_digest(
+            digest, expected.encode())
+        if ok:
+            self.session.kestlin_mechanism = "CRAM-MD5"
+        return AuthResult(success=ok, handled=False,
+                          auth_data=LoginPassword(login, b""))
+
+    async def smtp_DATA(self, arg):
+        if ARGS.stall == "data":
+            # Accept the data and then read no more of it.
+            await self.push("354 End data with <CR><LF>.<CR><LF>")
+            await asyncio.sleep(3600)
+            return
+        return await super().smtp_DATA(arg)
+
+
+async def pipe(reader, writer, rate):
+    # Forwards at most rate bytes a second (0: as fast as it comes).
+    try:
+        while True:
+            data = await reader.read(max(rate // 20, 1) if rate else 65536)
+            if not data:
+                break
+            writer.write(data)
+            await writer.drain()
+            if rate:
+                await asyncio.sleep(len(data) / rate)
+    except (ConnectionError, OSError):
+        pass
+    finally:
+        writer.close()
+
+
+def throttled(inner_port):
+    async def connection(client_reader, client_writer):
+        reader, writer = await asyncio.open_connection("127.0.0.1", inner_port)
+        await asyncio.gather(pipe(client_reader, writer, ARGS.throttle),
+                             pipe(reader, client_writer, 0))
+    return connection
+
+
+async def stalled_connection(reader, writer):
+    await asyncio.sleep(3600)
+
+
+def tls_context():
+    if not ARGS.cert:
+        return None
+    ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    ctx.load_cert_chain(ARGS.cert, ARGS.key)
+    return ctx
+
+
+async def main():
+    loop = asyncio.get_running_loop()
+    offered = {m for m in ARGS.auth.split(",") if m}
+    context = tls_context()
+    # One handler for all connections: it numbers the stored messages.
+    handler = Handler(ARGS.mail_dir)
+
+    def factory():
+        return TestSMTP(
+            handler,
+            hostname="kestlin.test",
+            decode_data=False,
+            authenticator=authenticator,
+            auth_exclude_mechanism=ALL_MECHANISMS - offered,
+            # AUTH is advertised only when some mechanism is offered: with
+            # none, require TLS for it on a server that never gets TLS.
+            auth_require_tls=not offered,
+            tls_context=None if ARGS.implicit_tls else context,
+            data_size_limit=None,
+        )
+
+    if ARGS.stall == "greeting":
+        server = await asyncio.start_server(stalled_connection, "127.0.0.1", ARGS.port)
+    else:
+        server = await loop.create_server(
+            factory, "127.0.0.1", 0 if ARGS.throttle else ARGS.port,
+            ssl=context if ARGS.implicit_tls else None)
+    if ARGS.throttle:
+        # A slow line in front of the server; small buffers so that the
+        # client feels it instead of the kernel soaking the message up.
+        inner = server.sockets[0].getsockname()[1]
+        server = await asyncio.start_server(throttled(inner), "127.0.0.1", ARGS.port,
+                                            limit=65536)
+        for sock in server.sockets:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+    port = server.sockets[0].getsockname()[1]
+    tmp = ARGS.ready_file + ".part"
+    with open(tmp, "w") as f:
+        f.write(f"{port}\n")
+    os.rename(tmp, ARGS.ready_file)
+    async with server:
+        await server.serve_forever()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())

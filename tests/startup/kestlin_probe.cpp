@@ -1,0 +1,132 @@
+// A test companion of the program, built only with the tests. It runs the
+// program's own start-up from wherever it is copied and prints what the user
+// would have been shown (mode "start"), or it shows the main window with a few
+// files in its list and saves pictures of it (mode "screenshots").
+#include "common/QtDisplay.h"
+#include "common/programfolder.h"
+#include "startup/Appearance.h"
+#include "startup/KestlinStart.h"
+#include "startup/frmKestlin_01.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <cstdio>
+
+namespace {
+
+// One line per message: MESSAGE<TAB>title<TAB>icon number<TAB>text, CR LF as "\r\n".
+class PrintingDisplay : public kestlin::Display
+{
+public:
+    kestlin::MsgResult ShowMessage(const std::string &text, const std::string &title,
+                                   kestlin::MsgIcon icon, kestlin::MsgButtons buttons) override
+    {
+        QString shown = QString::fromStdString(text).replace(QStringLiteral("\r\n"),
+                                                             QStringLiteral("\\r\\n"));
+        std::printf("MESSAGE\t%s\t%d\t%s\n", title.c_str(), static_cast<int>(icon),
+                    shown.toStdString().c_str());
+        std::fflush(stdout);
+        return buttons == kestlin::MsgButtons::Ok ? kestlin::MsgResult::Ok : kestlin::MsgResult::No;
+    }
+    void SetWaitCursor(bool) override { }
+    std::optional<std::string> ChooseExistingFile(const std::string &) override { return {}; }
+    std::optional<std::string> ChooseFolder(const std::string &) override { return {}; }
+};
+
+int Start()
+{
+    PrintingDisplay display;
+    kestlin::InstanceLock lock(kestlin::ProgramFolder());
+    auto window = kestlin::StartKestlin(display, lock);
+    if (window && window->isVisible())
+        std::printf("SHOWN\t%s\n", window->windowTitle().toStdString().c_str());
+    return 0;
+}
+
+void Settle()
+{
+    for (int i = 0; i < 20; ++i)
+        QApplication::processEvents();
+}
+
+bool Save(const QPixmap &picture, const QString &path)
+{
+    const bool saved = picture.save(path, "PNG");
+    std::printf("%s %s\n", saved ? "SAVED" : "FAILED", path.toStdString().c_str());
+    return saved;
+}
+
+QMimeData *FileDrop(const QStringList &files)
+{
+    auto *data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString &file : files)
+        urls.append(QUrl::fromLocalFile(file));
+    data->setUrls(urls);
+    return data;
+}
+
+// args: settings file, folder for the pictures, files to list.
+int Screenshots(const QStringList &args)
+{
+    if (args.size() < 3)
+        return 2;
+    const QString outDir = args.at(1);
+    const QStringList files = args.mid(2);
+    kestlin::QtDisplay display;
+    kestlin::frmKestlin_01 window(display, args.at(0).toStdString());
+    if (!window.Form_Load())
+        return 1;
+    std::unique_ptr<QMimeData> drop(FileDrop(files));
+    window.Form_DragDrop(*drop);
+    window.lstFile()->setCurrentRow(1);
+    window.ShowCentred();
+    window.activateWindow();
+    Settle();
+    bool ok = Save(window.grab(), QDir(outDir).filePath(QStringLiteral("main-window.png")));
+
+    // The menu of the two extra commands, open where a click on its button opens it.
+    QMenu *menu = window.cmdMenu()->menu();
+    menu->popup(window.cmdMenu()->mapToGlobal(QPoint(0, window.cmdMenu()->height())));
+    Settle();
+    const QRect area = window.frameGeometry().united(menu->geometry());
+    ok = Save(window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()),
+              QDir(outDir).filePath(QStringLiteral("extra-commands.png")))
+         && ok;
+    menu->hide();
+
+    // The refusal of a file dropped a second time, as the user sees it.
+    QTimer::singleShot(300, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            ok = Save(box->grab(), QDir(outDir).filePath(QStringLiteral("duplicate-file.png")))
+                 && ok;
+            box->accept();
+        }
+    });
+    std::unique_ptr<QMimeData> again(FileDrop(files.mid(0, 1)));
+    window.Form_DragDrop(*again);
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    kestlin::SetUpAppearance(app);
+    const QStringList args = app.arguments().mid(1);
+    if (args.value(0) == QStringLiteral("start"))
+        return Start();
+    if (args.value(0) == QStringLiteral("screenshots"))
+        return Screenshots(args.mid(1));
+    std::fprintf(stderr, "usage: kestlin_probe start | screenshots INI OUTDIR FILE...\n");
+    return 2;
+}
