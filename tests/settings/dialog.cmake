@@ -27,16 +27,3 @@ foreach(_kestlin_t kestlin_settings_check_tests kestlin_settings_dialog_tests)
     add_dependencies(${_kestlin_t} capicom)
   endif()
 endforeach()
-
-# kestlin_add_tests hands CTest its environment as separate words, of which
-# CTest keeps only the first: the offscreen screen and the loader's path would
-# be lost. Set the whole list once the tests have been discovered.
-file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/dialog_environment.cmake"
-  "foreach(_t kestlin_settings_check_tests kestlin_settings_dialog_tests)\n"
-  "  if(\${_t}_TESTS)\n"
-  "    set_tests_properties(\${\${_t}_TESTS} PROPERTIES ENVIRONMENT\n"
-  "      \"KESTLIN_BIN_DIR=${KESTLIN_BIN_DIR};LD_LIBRARY_PATH=${KESTLIN_BIN_DIR};QT_QPA_PLATFORM=offscreen\")\n"
-  "  endif()\n"
-  "endforeach()\n")
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
-  "${CMAKE_CURRENT_BINARY_DIR}/dialog_environment.cmake")
