@@ -28,6 +28,10 @@ public:
     const std::string &GetErrMsg() const { return errMsg_; }
 
 private:
+    std::string MethodSwitch() const;
+    bool CompressCommand(std::string &command);
+    bool ExtractCommand(std::string &command);
+
     int16_t mode_ = 1;
     int16_t level_ = 0;
     bool silent_ = false;

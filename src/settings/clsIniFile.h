@@ -35,6 +35,14 @@ public:
     const std::string &GetErrMessage() const { return errMessage_; }
 
 private:
+    static std::string GetValueString(const std::string &section, const std::string &key,
+                                      const std::string &path);
+    static std::string GetValueInt(const std::string &section, const std::string &key,
+                                   const std::string &path);
+    bool WriteValueString(const std::string &section, const std::string &key,
+                          const std::string &value, const std::string &path);
+    static std::string GetSystemErrMessage(int code);
+
     std::string pathIniFile_;
     std::string section_;
     std::string key_;

@@ -205,17 +205,18 @@ TEST_F(Smtp, CopiesAndBlindCopiesGoToTheirEnvelopeRecipients)
 {
     Start();
     ASSERT_EQ(Send(Sender(""), "<a@kestlin.test\tb@kestlin.test\tcc\tc@kestlin.test\tbcc\t"
-                               "d@kestlin.test\t>"),
+                               "hidden.copy@kestlin.test\t>"),
               "");
     ASSERT_TRUE(server_.WaitForMessages(1));
     const auto received = server_.Received().at(0);
     EXPECT_EQ(received.mailFrom, "me@kestlin.test");
-    EXPECT_EQ(received.rcptTos, (std::vector<std::string> { "a@kestlin.test", "b@kestlin.test",
-                                                            "c@kestlin.test", "d@kestlin.test" }));
+    EXPECT_EQ(received.rcptTos,
+              (std::vector<std::string> { "a@kestlin.test", "b@kestlin.test", "c@kestlin.test",
+                                          "hidden.copy@kestlin.test" }));
     const ParsedMail mail = ParseWithPython(received.path);
     EXPECT_EQ(mail.Get("header:Cc"), "c@kestlin.test");
     EXPECT_TRUE(mail.Get("header:Bcc").empty());
-    EXPECT_EQ(received.raw.find("d@kestlin.test"), std::string::npos);
+    EXPECT_EQ(received.raw.find("hidden.copy@kestlin.test"), std::string::npos);
 }
 
 TEST_F(Smtp, RefusesWithoutRecipientsOrReadableAttachment)

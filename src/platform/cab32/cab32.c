@@ -1,1 +1,0 @@
-typedef int kestlin_placeholder; /* entry points come with this library's own work */
