@@ -5,12 +5,14 @@
 //
 // DISTRIBUTOR: set this to the mailbox that the authority announces for
 // reports before building the copies you hand out. The value below is a
-// placeholder in the authority's domain; it is the only place that holds it.
+// placeholder in a domain reserved for examples, so that an unconfigured
+// build can never deliver a report to a real stranger's mailbox; this is the
+// only place that holds it.
 // It must pass the address check of the settings dialog (one "@", only
 // 0-9 A-Z a-z - . _).
 
 namespace kestlin {
 
-inline constexpr const char *kReportMailbox = "sekiyu-houkoku@meti.go.jp";
+inline constexpr const char *kReportMailbox = "sekiyu-houkoku@example.com";
 
 } // namespace kestlin
