@@ -1,0 +1,160 @@
+#include "settings/SettingsCheck.h"
+
+#include "common/basCommon.h"
+#include "common/cp932.h"
+#include "common/files.h"
+
+#include <array>
+#include <string_view>
+
+namespace kestlin {
+
+namespace {
+
+struct TextRule
+{
+    SettingsField field;
+    const std::string SettingsValues::*text;
+    const char *message;
+};
+
+using F = SettingsField;
+using V = SettingsValues;
+
+// Required fields, in check order. The mail account is required only with a
+// method other than "none"; it is checked between the method and the subject.
+constexpr std::array kRequiredBefore {
+    TextRule { F::txtUHoukoku, &V::uHoukoku, "USER設定の報告IDが未入力です。" },
+    TextRule { F::txtUUserId, &V::uUserId, "USER設定のユーザーIDが未入力です。" },
+    TextRule { F::txtUPassWord, &V::uPassWord, "USER設定のパスワードが未入力です。" },
+    TextRule { F::txtUMailAdress, &V::uMailAdress, "USER設定の返信メールアドレスが未入力です。" },
+    TextRule { F::txtMSmtp, &V::mSmtp, "ﾒｰﾙ設定のSMTPが未入力です。" },
+    TextRule { F::txtMPort, &V::mPort, "ﾒｰﾙ設定のポートが未入力です。" },
+};
+constexpr std::array kRequiredAccount {
+    TextRule { F::txtMUserId, &V::mUserId, "ﾒｰﾙ設定のユーザーIDが未入力です。" },
+    TextRule { F::txtMPassWord, &V::mPassWord, "ﾒｰﾙ設定のパスワードが未入力です。" },
+};
+constexpr std::array kRequiredAfter {
+    TextRule { F::txtMSubject, &V::mSubject, "ﾒｰﾙ設定の表題が未入力です。" },
+    TextRule { F::txtMMailAdress, &V::mMailAdress, "ﾒｰﾙ設定の送信メールアドレスが未入力です。" },
+    TextRule { F::txtSLog, &V::sLog, "ｼｽﾃﾑ設定のLOGの出力先が未入力です。" },
+    TextRule { F::txtSTempLog, &V::sTempLog, "ｼｽﾃﾑ設定の添付ﾌｧｲﾙLOGの出力先が未入力です。" },
+    TextRule { F::txtSTemp, &V::sTemp, "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞの出力先が未入力です。" },
+};
+constexpr const char *kNoMethod = "SMTPサーバーの認証方法が未入力です。";
+
+// Every text field, the mail account whatever the method.
+constexpr std::array kLength {
+    TextRule { F::txtUHoukoku, &V::uHoukoku, "USER設定の報告IDが入力文字数をオーバーしています" },
+    TextRule { F::txtUUserId, &V::uUserId, "USER設定のユーザーIDが入力文字数をオーバーしています" },
+    TextRule { F::txtUPassWord, &V::uPassWord,
+               "USER設定のパスワードが入力文字数をオーバーしています" },
+    TextRule { F::txtUMailAdress, &V::uMailAdress,
+               "USER設定の返信メールアドレスが入力文字数をオーバーしています" },
+    TextRule { F::txtMSmtp, &V::mSmtp, "ﾒｰﾙ設定のSMTPが入力文字数をオーバーしています" },
+    TextRule { F::txtMPort, &V::mPort, "ﾒｰﾙ設定のポートが入力文字数をオーバーしています" },
+    TextRule { F::txtMUserId, &V::mUserId, "ﾒｰﾙ設定のユーザーIDが入力文字数をオーバーしています" },
+    TextRule { F::txtMPassWord, &V::mPassWord,
+               "ﾒｰﾙ設定のパスワードが入力文字数をオーバーしています" },
+    TextRule { F::txtMSubject, &V::mSubject, "ﾒｰﾙ設定の表題が入力文字数をオーバーしています" },
+    TextRule { F::txtMMailAdress, &V::mMailAdress,
+               "ﾒｰﾙ設定の送信メールアドレスが入力文字数をオーバーしています" },
+    TextRule { F::txtSLog, &V::sLog, "ｼｽﾃﾑ設定のLOGの出力先が入力文字数をオーバーしています" },
+    TextRule { F::txtSTempLog, &V::sTempLog,
+               "ｼｽﾃﾑ設定の添付ﾌｧｲﾙLOGの出力先が入力文字数をオーバーしています" },
+    TextRule { F::txtSTemp, &V::sTemp,
+               "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞの出力先が入力文字数をオーバーしています" },
+};
+
+constexpr std::array kAddress {
+    TextRule { F::txtUMailAdress, &V::uMailAdress,
+               "ﾕｰｻﾞｰ設定の返信メールアドレスの指定に間違いがあります。" },
+    TextRule { F::txtMMailAdress, &V::mMailAdress,
+               "ﾕｰｻﾞｰ設定の送信メールアドレスの指定に間違いがあります。" },
+};
+
+constexpr std::array kFolder {
+    TextRule { F::txtSLog, &V::sLog, "ｼｽﾃﾑ設定のLOGﾌｧｲﾙの出力先が存在しません。" },
+    TextRule { F::txtSTempLog, &V::sTempLog, "ｼｽﾃﾑ設定の添付ﾌｧｲﾙの保存先が存在しません。" },
+    TextRule { F::txtSTemp, &V::sTemp, "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞが存在しません。" },
+};
+
+using Result = std::optional<SettingsCheckFailure>;
+
+template<typename Rules, typename Fails>
+Result FirstFailing(const Rules &rules, const SettingsValues &values, Fails fails)
+{
+    for (const TextRule &rule : rules) {
+        if (fails(values.*rule.text))
+            return SettingsCheckFailure { rule.field, rule.message };
+    }
+    return std::nullopt;
+}
+
+Result CheckRequired(const SettingsValues &values)
+{
+    if (Result r = FirstFailing(kRequiredBefore, values, IsBlankSetting))
+        return r;
+    if (values.certify == kCertifyUnset)
+        return SettingsCheckFailure { F::optNon, kNoMethod };
+    if (values.certify != kCertifyNone) {
+        if (Result r = FirstFailing(kRequiredAccount, values, IsBlankSetting))
+            return r;
+    }
+    return FirstFailing(kRequiredAfter, values, IsBlankSetting);
+}
+
+Result CheckAddresses(const SettingsValues &values)
+{
+    for (const TextRule &rule : kAddress) {
+        std::string reason;
+        if (!ChkMailAddress(values.*rule.text, reason))
+            return SettingsCheckFailure { rule.field, std::string(rule.message) + "\r\n" + reason };
+    }
+    return std::nullopt;
+}
+
+bool TooLong(const std::string &text)
+{
+    return cp932::ByteLength(text) > kMaxSettingBytes;
+}
+
+// A file at the path is as good as a folder here: the lookup sees both.
+bool NothingThere(const std::string &path)
+{
+    return !NameTaken(path);
+}
+
+} // namespace
+
+bool IsBlankSetting(const std::string &text)
+{
+    // The ideographic space (U+3000) counts as a space: a field typed full of
+    // full-width spaces under a Japanese input method is as empty as one of
+    // ASCII spaces, and would otherwise be stored as a "value".
+    constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        if (rest.front() == ' ')
+            rest.remove_prefix(1);
+        else if (rest.starts_with(kIdeographicSpace))
+            rest.remove_prefix(kIdeographicSpace.size());
+        else
+            return false;
+    }
+    return true;
+}
+
+std::optional<SettingsCheckFailure> CheckSettings(const SettingsValues &values)
+{
+    if (Result r = CheckRequired(values))
+        return r;
+    if (Result r = FirstFailing(kLength, values, TooLong))
+        return r;
+    if (Result r = CheckAddresses(values))
+        return r;
+    return FirstFailing(kFolder, values, NothingThere);
+}
+
+} // namespace kestlin

@@ -1,0 +1,447 @@
+#include "settings/frmIniFile.h"
+
+#include "common/Display.h"
+#include "common/basCommon.h"
+#include "common/files.h"
+#include "common/programfolder.h"
+#include "settings/SettingsCheck.h"
+#include "settings/SettingsStore.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+
+namespace kestlin {
+
+namespace {
+
+constexpr int kFieldMaxLength = 255;
+constexpr int kPortMaxLength = 9;
+constexpr const char *kPortDefault = "25";
+// The window's client area, 7230 by 7605 twips at 15 twips a pixel.
+constexpr int kClientWidth = 482;
+constexpr int kClientHeight = 507;
+// Rows sit closer than the style's default so that the dialog keeps near its
+// historical size.
+constexpr int kRowSpacing = 4;
+constexpr int kFrameMargin = 8;
+
+// Password fields show "*" for each character, as users of this dialog have
+// always seen them, instead of the style's bullet.
+class StarPasswordStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QString Q(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string S(const QString &text)
+{
+    return text.toStdString();
+}
+
+// A port is a run of ASCII digits, as it is stored; anything else, the empty
+// text included, is not a port.
+bool IsPortNumber(const QString &text)
+{
+    return !text.isEmpty()
+           && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// A field holds one line, as the settings file stores one value per line: text
+// pasted or dropped in is cut at its first line break, as a single-line edit
+// box of the platform has always done. A line break reaching the file would
+// end the value there and make the rest a line of its own.
+void KeepFirstLine(QLineEdit *edit)
+{
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit](const QString &text) {
+        const auto lineBreak = std::find_if(text.begin(), text.end(),
+                                            [](QChar c) { return c == u'\r' || c == u'\n'; });
+        if (lineBreak != text.end())
+            edit->setText(text.left(lineBreak - text.begin()));
+    });
+}
+
+// Keys that type a character other than a digit never reach the port field;
+// backspace, editing shortcuts (paste included) and navigation keys do.
+bool RefusedPortKey(const QKeyEvent &key)
+{
+    const QString text = key.text();
+    if (text.isEmpty())
+        return false;
+    const QChar c = text.front();
+    if (c == u'\b' || c < u' ' || c == QChar(0x7f))
+        return false;
+    return !(c >= u'0' && c <= u'9');
+}
+
+} // namespace
+
+frmIniFile::frmIniFile(QWidget *owner, Display &display, std::string iniPath)
+    : QDialog(owner)
+    , display_(display)
+    , iniPath_(std::move(iniPath))
+    , passwordStyle_(std::make_unique<StarPasswordStyle>())
+{
+    setObjectName("frmIniFile");
+    setWindowTitle(QStringLiteral("石油動態報告メール送信設定"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    BuildControls();
+    SetTabOrder();
+    const QSize hint = sizeHint();
+    setFixedSize(std::max(kClientWidth, hint.width()), std::max(kClientHeight, hint.height()));
+}
+
+frmIniFile::~frmIniFile()
+{
+    // The fields go back to the shared style before their own one is destroyed.
+    txtUPassWord_->setStyle(nullptr);
+    txtMPassWord_->setStyle(nullptr);
+}
+
+void frmIniFile::BuildControls()
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kFrameMargin, kFrameMargin, kFrameMargin, kFrameMargin);
+    layout->setSpacing(kRowSpacing);
+    // One label column for all frames: the widest caption sets it.
+    const int labelWidth
+        = fontMetrics().horizontalAdvance(QStringLiteral("送信メールアドレス")) + kFrameMargin;
+    auto frame = [&](const char *name, const QString &caption) {
+        auto *box = new QGroupBox(caption, this);
+        box->setObjectName(name);
+        layout->addWidget(box);
+        auto *grid = new QGridLayout(box);
+        grid->setContentsMargins(kFrameMargin, kRowSpacing, kFrameMargin, kFrameMargin);
+        grid->setVerticalSpacing(kRowSpacing);
+        grid->setColumnMinimumWidth(0, labelWidth);
+        grid->setColumnStretch(1, 1);
+        return grid;
+    };
+    auto label = [](QGridLayout *grid, const char *name, const QString &caption) {
+        auto *l = new QLabel(caption);
+        l->setObjectName(name);
+        // An empty grid already counts one row.
+        const int row = grid->count() == 0 ? 0 : grid->rowCount();
+        grid->addWidget(l, row, 0);
+        return row;
+    };
+    auto field
+        = [&](QGridLayout *grid, const char *labelName, const QString &caption, const char *name) {
+              const int row = label(grid, labelName, caption);
+              auto *edit = new QLineEdit;
+              edit->setObjectName(name);
+              edit->setMaxLength(kFieldMaxLength);
+              KeepFirstLine(edit);
+              grid->addWidget(edit, row, 1);
+              return edit;
+          };
+
+    QGridLayout *user = frame("fraUser", QStringLiteral("ユーザー設定"));
+    txtUHoukoku_ = field(user, "lblUHoukoku", QStringLiteral("報告ID"), "txtUHoukoku");
+    txtUUserId_ = field(user, "lblUUserId", QStringLiteral("ユーザーID"), "txtUUserId");
+    txtUPassWord_ = field(user, "lblUPassWord", QStringLiteral("パスワード"), "txtUPassWord");
+    txtUMailAdress_
+        = field(user, "lblUMailAdress", QStringLiteral("返信メールアドレス"), "txtUMailAdress");
+
+    QGridLayout *mail = frame("fraMail", QStringLiteral("メール設定"));
+    txtMSmtp_ = field(mail, "lblMSmtp", QStringLiteral("SMTP"), "txtMSmtp");
+    {
+        const int row = label(mail, "lblMPort", QStringLiteral("ポート"));
+        txtMPort_ = new QLineEdit;
+        txtMPort_->setObjectName("txtMPort");
+        txtMPort_->setMaxLength(kPortMaxLength);
+        KeepFirstLine(txtMPort_);
+        txtMPort_->setInputMethodHints(Qt::ImhDigitsOnly);
+        txtMPort_->setFixedWidth(txtMPort_->fontMetrics().horizontalAdvance(QString(12, u'0')));
+        mail->addWidget(txtMPort_, row, 1, Qt::AlignLeft);
+    }
+    {
+        const int row = label(mail, "lblMSmtpM", QStringLiteral("SMTP認証"));
+        mail->itemAtPosition(row, 0)->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        auto *box = new QGroupBox;
+        box->setObjectName("fraSmtp");
+        auto *grid = new QGridLayout(box);
+        grid->setContentsMargins(kFrameMargin, kRowSpacing, kFrameMargin, kRowSpacing);
+        grid->setVerticalSpacing(kRowSpacing);
+        auto *group = new QButtonGroup(box);
+        const struct
+        {
+            const char *name;
+            const char *caption;
+            int row, column;
+        } options[] = {
+            { "optNon", "認証なし", 0, 0 },        { "optPBS", "POP Before SMTP", 0, 1 },
+            { "optSAL", "SMTP Auth LOGIN", 0, 2 }, { "optSAC", "SMTP AUTH CRAM-MD5", 1, 0 },
+            { "optAP", "AUTH PLAIN", 1, 2 },
+        };
+        for (size_t code = 0; code < opt_.size(); ++code) {
+            auto *button = new QRadioButton(QString::fromUtf8(options[code].caption));
+            button->setObjectName(options[code].name);
+            grid->addWidget(button, options[code].row, options[code].column);
+            group->addButton(button, static_cast<int>(code));
+            connect(button, &QRadioButton::toggled, this, [this] { FncSetCertify(); });
+            opt_[code] = button;
+        }
+        mail->addWidget(box, row, 1);
+    }
+    txtMUserId_ = field(mail, "lblMUserId", QStringLiteral("ユーザーID"), "txtMUserId");
+    txtMPassWord_ = field(mail, "lblMPassWord", QStringLiteral("パスワード"), "txtMPassWord");
+    txtMSubject_ = field(mail, "lblMSubject", QStringLiteral("表題"), "txtMSubject");
+    txtMMailAdress_
+        = field(mail, "lblMMailAdress", QStringLiteral("送信メールアドレス"), "txtMMailAdress");
+
+    QGridLayout *system = frame("fraSystem", QStringLiteral("システム設定"));
+    txtSLog_ = field(system, "lblLog", QStringLiteral("LOG"), "txtSLog");
+    txtSTempLog_ = field(system, "Label14", QStringLiteral("添付ファイルLOG"), "txtSTempLog");
+    txtSTemp_ = field(system, "Label12", QStringLiteral("作業ﾌｫﾙﾀﾞ"), "txtSTemp");
+    for (int index = 0; index < 3; ++index) {
+        auto *button = new QPushButton(QStringLiteral("…"));
+        button->setObjectName("cmdDialog");
+        button->setProperty("index", index);
+        button->setAutoDefault(false);
+        button->setFixedWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("……")) + 12);
+        system->addWidget(button, index, 2);
+        connect(button, &QPushButton::clicked, this, [this, index] { OnFolderButton(index); });
+        cmdDialog_[static_cast<size_t>(index)] = button;
+    }
+
+    auto *commands = new QGroupBox(this);
+    commands->setObjectName("fraCommand");
+    layout->addWidget(commands);
+    auto *row = new QHBoxLayout(commands);
+    row->setContentsMargins(kFrameMargin, kRowSpacing, kFrameMargin, kRowSpacing);
+    cmdEstablish_ = new QPushButton(QStringLiteral("設定"));
+    cmdEstablish_->setObjectName("cmdEstablish");
+    cmdEnd_ = new QPushButton(QStringLiteral("終了"));
+    cmdEnd_->setObjectName("cmdEnd");
+    for (QPushButton *button : { cmdEstablish_, cmdEnd_ })
+        button->setAutoDefault(false); // Enter in a field must not save or close.
+    row->addWidget(cmdEstablish_);
+    row->addStretch();
+    row->addWidget(cmdEnd_);
+    connect(cmdEstablish_, &QPushButton::clicked, this, [this] { OnEstablish(); });
+    connect(cmdEnd_, &QPushButton::clicked, this, &QDialog::reject);
+
+    for (QLineEdit *password : { txtUPassWord_, txtMPassWord_ }) {
+        password->setEchoMode(QLineEdit::Password);
+        password->setStyle(passwordStyle_.get());
+    }
+    txtMPort_->installEventFilter(this);
+    connect(txtMPort_, &QLineEdit::textChanged, this, [this] { OnPortChanged(); });
+}
+
+void frmIniFile::SetTabOrder()
+{
+    QWidget *const order[] = {
+        txtUHoukoku_,  txtUUserId_,  txtUPassWord_,   txtUMailAdress_, txtMSmtp_,     txtMPort_,
+        opt_[0],       opt_[1],      opt_[2],         opt_[3],         opt_[4],       txtMUserId_,
+        txtMPassWord_, txtMSubject_, txtMMailAdress_, txtSLog_,        cmdDialog_[0], txtSTempLog_,
+        cmdDialog_[1], txtSTemp_,    cmdDialog_[2],   cmdEstablish_,   cmdEnd_,
+    };
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void frmIniFile::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    Activate();
+}
+
+void frmIniFile::Activate()
+{
+    if (activated_)
+        return;
+    constexpr const char *kLoadFailed = "INIﾌｧｲﾙを取得中にｴﾗｰが発生しました。";
+    constexpr const char *kDefaultsFailed = "初期画面を設定中にｴﾗｰが発生しました。";
+    newFile_ = !OrdinaryFileExists(iniPath_);
+    if (!FncLoadIni(newFile_ ? 0 : 1))
+        display_.ShowMessage(newFile_ ? kDefaultsFailed : kLoadFailed, kAppTitle,
+                             MsgIcon::Exclamation);
+    activated_ = true;
+}
+
+bool frmIniFile::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == txtMPort_ && event->type() == QEvent::KeyPress
+        && RefusedPortKey(*static_cast<QKeyEvent *>(event)))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmIniFile::OnPortChanged()
+{
+    if (!IsPortNumber(txtMPort_->text()))
+        txtMPort_->setText(kPortDefault);
+}
+
+bool frmIniFile::FncLoadIni(int16_t mode)
+{
+    ShowValues(SettingsValues {});
+    std::string failure;
+    bool loaded = true;
+    try {
+        if (mode == 1) {
+            SettingsValues values;
+            loaded = LoadSettingsFile(iniPath_, values, failure);
+            ShowValues(values);
+        } else if (mode == 0) {
+            ShowValues(FirstTimeSettings(GetSpecialFolder(5), ProgramFolder()));
+        }
+    } catch (const std::exception &e) {
+        failure = e.what();
+        loaded = false;
+    }
+    if (!failure.empty())
+        display_.ShowMessage(failure, kAppTitle, MsgIcon::Exclamation);
+    return loaded;
+}
+
+void frmIniFile::ShowValues(const SettingsValues &v)
+{
+    const std::pair<QLineEdit *, const std::string *> texts[] = {
+        { txtUHoukoku_, &v.uHoukoku },   { txtUUserId_, &v.uUserId },
+        { txtUPassWord_, &v.uPassWord }, { txtUMailAdress_, &v.uMailAdress },
+        { txtMSmtp_, &v.mSmtp },         { txtMPort_, &v.mPort },
+        { txtMUserId_, &v.mUserId },     { txtMPassWord_, &v.mPassWord },
+        { txtMSubject_, &v.mSubject },   { txtMMailAdress_, &v.mMailAdress },
+        { txtSLog_, &v.sLog },           { txtSTempLog_, &v.sTempLog },
+        { txtSTemp_, &v.sTemp },
+    };
+    for (const auto &[edit, text] : texts)
+        edit->setText(Q(*text));
+    // Setting the text it already has is no change to Qt, but the port rule
+    // must still turn an empty port into the default.
+    OnPortChanged();
+    // Without a method (a load that stopped before it) the choice stays as it was.
+    if (v.certify >= kCertifyNone && v.certify <= kCertifyPlain)
+        opt_[static_cast<size_t>(v.certify)]->setChecked(true);
+}
+
+SettingsValues frmIniFile::Values() const
+{
+    SettingsValues v;
+    v.uHoukoku = S(txtUHoukoku_->text());
+    v.uUserId = S(txtUUserId_->text());
+    v.uPassWord = S(txtUPassWord_->text());
+    v.uMailAdress = S(txtUMailAdress_->text());
+    v.mSmtp = S(txtMSmtp_->text());
+    v.mPort = S(txtMPort_->text());
+    for (size_t code = 0; code < opt_.size(); ++code) {
+        if (opt_[code]->isChecked())
+            v.certify = static_cast<int16_t>(code);
+    }
+    v.mUserId = S(txtMUserId_->text());
+    v.mPassWord = S(txtMPassWord_->text());
+    v.mSubject = S(txtMSubject_->text());
+    v.mMailAdress = S(txtMMailAdress_->text());
+    v.sLog = S(txtSLog_->text());
+    v.sTempLog = S(txtSTempLog_->text());
+    v.sTemp = S(txtSTemp_->text());
+    return v;
+}
+
+void frmIniFile::FncSetCertify()
+{
+    const bool none = opt_[0]->isChecked();
+    const bool any = std::any_of(opt_.begin(), opt_.end(), [](auto *b) { return b->isChecked(); });
+    if (!any)
+        return;
+    txtMUserId_->setEnabled(!none);
+    txtMPassWord_->setEnabled(!none);
+}
+
+QWidget *frmIniFile::FieldWidget(SettingsField field) const
+{
+    switch (field) {
+    case SettingsField::txtUHoukoku:
+        return txtUHoukoku_;
+    case SettingsField::txtUUserId:
+        return txtUUserId_;
+    case SettingsField::txtUPassWord:
+        return txtUPassWord_;
+    case SettingsField::txtUMailAdress:
+        return txtUMailAdress_;
+    case SettingsField::txtMSmtp:
+        return txtMSmtp_;
+    case SettingsField::txtMPort:
+        return txtMPort_;
+    case SettingsField::optNon:
+        return opt_[0];
+    case SettingsField::txtMUserId:
+        return txtMUserId_;
+    case SettingsField::txtMPassWord:
+        return txtMPassWord_;
+    case SettingsField::txtMSubject:
+        return txtMSubject_;
+    case SettingsField::txtMMailAdress:
+        return txtMMailAdress_;
+    case SettingsField::txtSLog:
+        return txtSLog_;
+    case SettingsField::txtSTempLog:
+        return txtSTempLog_;
+    case SettingsField::txtSTemp:
+        return txtSTemp_;
+    }
+    return nullptr;
+}
+
+bool frmIniFile::FncChkInput()
+{
+    const std::optional<SettingsCheckFailure> failure = CheckSettings(Values());
+    if (!failure)
+        return true;
+    display_.ShowMessage(failure->message, kAppTitle, MsgIcon::Exclamation);
+    if (QWidget *widget = FieldWidget(failure->field))
+        widget->setFocus(Qt::OtherFocusReason);
+    return false;
+}
+
+bool frmIniFile::FncSaveIni()
+{
+    std::string failure;
+    if (SaveSettingsFile(iniPath_, Values(), newFile_, failure))
+        return true;
+    display_.ShowMessage(failure, kAppTitle, MsgIcon::Exclamation);
+    return false;
+}
+
+void frmIniFile::OnFolderButton(int index)
+{
+    std::string chosen = BrowseFolder(display_, 0);
+    std::erase(chosen, '\0');
+    if (chosen == "2")
+        return;
+    QLineEdit *target[] = { txtSLog_, txtSTempLog_, txtSTemp_ };
+    target[index]->setText(Q(chosen));
+}
+
+void frmIniFile::OnEstablish()
+{
+    if (FncChkInput() && FncSaveIni())
+        accept();
+}
+
+} // namespace kestlin

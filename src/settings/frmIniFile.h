@@ -1,0 +1,88 @@
+#pragma once
+// The settings dialog: shows every setting, fills itself from the settings file
+// (or with first-time values when there is none) at its first activation,
+// validates and saves. The rules live in SettingsCheck and SettingsStore; this
+// class only moves texts between them and the controls.
+//
+// Every control carries its historical control name as objectName. The three
+// folder buttons, once a control array, all carry "cmdDialog" and tell their
+// place by the dynamic property "index" (0 LOG, 1 attachment log, 2 work folder).
+#include "settings/SettingsValues.h"
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QStyle;
+
+namespace kestlin {
+
+class Display;
+
+class frmIniFile : public QDialog
+{
+    Q_OBJECT
+
+public:
+    frmIniFile(QWidget *owner, Display &display, std::string iniPath);
+    ~frmIniFile() override;
+
+    // 1: from the settings file; 0: first-time values; any other: only empties.
+    bool FncLoadIni(int16_t mode);
+    // Validation: false after showing the first failure and focusing its field.
+    bool FncChkInput();
+    // Writes every field; false after showing why.
+    bool FncSaveIni();
+    // The mail account fields follow the chosen method.
+    void FncSetCertify();
+
+    // What the fields hold now.
+    SettingsValues Values() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildControls();
+    void SetTabOrder();
+    void Activate();
+    void ShowValues(const SettingsValues &values);
+    void OnPortChanged();
+    void OnFolderButton(int index);
+    void OnEstablish();
+    QWidget *FieldWidget(SettingsField field) const;
+
+    Display &display_;
+    std::string iniPath_;
+    bool activated_ = false;
+    bool newFile_ = false;
+    std::unique_ptr<QStyle> passwordStyle_;
+
+    QLineEdit *txtUHoukoku_ = nullptr;
+    QLineEdit *txtUUserId_ = nullptr;
+    QLineEdit *txtUPassWord_ = nullptr;
+    QLineEdit *txtUMailAdress_ = nullptr;
+    QLineEdit *txtMSmtp_ = nullptr;
+    QLineEdit *txtMPort_ = nullptr;
+    QLineEdit *txtMUserId_ = nullptr;
+    QLineEdit *txtMPassWord_ = nullptr;
+    QLineEdit *txtMSubject_ = nullptr;
+    QLineEdit *txtMMailAdress_ = nullptr;
+    QLineEdit *txtSLog_ = nullptr;
+    QLineEdit *txtSTempLog_ = nullptr;
+    QLineEdit *txtSTemp_ = nullptr;
+    // optNon, optPBS, optSAL, optSAC, optAP: indexed by the method code.
+    std::array<QRadioButton *, 5> opt_ {};
+    std::array<QPushButton *, 3> cmdDialog_ {};
+    QPushButton *cmdEstablish_ = nullptr;
+    QPushButton *cmdEnd_ = nullptr;
+};
+
+} // namespace kestlin
