@@ -147,7 +147,13 @@ bool clsCab32::ExtractCommand(std::string &command)
         command += " -o";
     if (silent_)
         command += " -i";
-    command += " " + Quoted(inFile_) + " " + Quoted(destination) + " *.*";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on a chain of
+    // temporaries appended to the same string.
+    command += ' ';
+    command += Quoted(inFile_);
+    command += ' ';
+    command += Quoted(destination);
+    command += " *.*";
     return true;
 }
 
