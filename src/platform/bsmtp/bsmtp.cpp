@@ -26,7 +26,7 @@ std::string Text(const char *text)
 }
 
 std::string Send(const char *server, const char *to, const char *from, const char *subject,
-                 const char *body, const char *files)
+                 const char *body, const char *files, const bsmtp::ProgressPacer::Report &report)
 {
     std::string reason;
     bsmtp::Server target;
@@ -42,7 +42,25 @@ std::string Send(const char *server, const char *to, const char *from, const cha
     if (!message.Prepare(sender, recipients, Text(subject), Text(body),
                          bsmtp::ParseAttachments(Text(files)), reason))
         return reason;
-    return bsmtp::Submit(target, sender, recipients, message);
+    return bsmtp::Submit(target, sender, recipients, message, report);
+}
+
+char *SendGuarded(const char *server, const char *to, const char *from, const char *subject,
+                  const char *body, const char *files, BsmtpProgress progress, void *context)
+{
+    try {
+        bsmtp::ProgressPacer::Report report;
+        if (progress) {
+            report = [progress, context](int64_t sent, int64_t total) {
+                progress(context, sent, total);
+            };
+        }
+        return Copy(Send(server, to, from, subject, body, files, report));
+    } catch (const std::exception &error) {
+        return Copy(std::string("メールを送信できません。") + error.what());
+    } catch (...) {
+        return Copy("メールを送信できません。");
+    }
 }
 
 bool Receive(const char *server, const char *user, const char *password, const char *command,
@@ -66,13 +84,14 @@ bool Receive(const char *server, const char *user, const char *password, const c
 extern "C" char *SendMail(const char *server, const char *to, const char *from, const char *subject,
                           const char *body, const char *files)
 {
-    try {
-        return Copy(Send(server, to, from, subject, body, files));
-    } catch (const std::exception &error) {
-        return Copy(std::string("メールを送信できません。") + error.what());
-    } catch (...) {
-        return Copy("メールを送信できません。");
-    }
+    return SendGuarded(server, to, from, subject, body, files, nullptr, nullptr);
+}
+
+extern "C" char *SendMailWithProgress(const char *server, const char *to, const char *from,
+                                      const char *subject, const char *body, const char *files,
+                                      BsmtpProgress progress, void *context)
+{
+    return SendGuarded(server, to, from, subject, body, files, progress, context);
 }
 
 extern "C" int RcvMail(const char *server, const char *user, const char *password,

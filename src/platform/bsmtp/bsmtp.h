@@ -11,6 +11,8 @@
 #ifndef KESTLIN_BSMTP_H
 #define KESTLIN_BSMTP_H
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -50,6 +52,38 @@ extern "C" {
  */
 BSMTP_API char *SendMail(const char *server, const char *to, const char *from, const char *subject,
                          const char *body, const char *files);
+
+/*
+ * Told how far the message of SendMailWithProgress has gone.
+ *
+ * sent     bytes of the message handed to the connection so far.
+ * total    the size of the whole message: every byte from the first header
+ *          line to the closing boundary line, its attachments in base64.
+ *          This is the message as the receiving server stores it; the
+ *          protocol's own framing (the doubled dots at line starts and the
+ *          final "." line) is not counted. It is worked out before the first
+ *          byte goes and is exact as long as no attachment file changes size
+ *          during the call; should one change, the last call reports the
+ *          bytes actually sent as both figures.
+ *
+ * The first call, (0, total), comes when the server has accepted the
+ * sender and recipients and the message starts; then at most 99 calls as it
+ * goes, each at least a hundredth of the total after the one before and
+ * with sent < total; then, only when the server has accepted the whole
+ * message, one last call with sent == total. A failure ends the calls
+ * without that last one. The calls come from the calling thread, within
+ * SendMailWithProgress; they should return quickly, as the transfer waits.
+ */
+typedef void (*BsmtpProgress)(void *context, int64_t sent, int64_t total);
+
+/*
+ * SendMail that reports the progress of the message to progress (which may
+ * be NULL), handing it context unchanged. Arguments and result as for
+ * SendMail.
+ */
+BSMTP_API char *SendMailWithProgress(const char *server, const char *to, const char *from,
+                                     const char *subject, const char *body, const char *files,
+                                     BsmtpProgress progress, void *context);
 
 /*
  * Signs in to a POP3 mailbox and runs one command, for POP before SMTP.

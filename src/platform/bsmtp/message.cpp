@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <sys/stat.h>
 
 namespace bsmtp {
 
@@ -209,6 +210,13 @@ std::string Base64(const std::string &bytes)
     return out;
 }
 
+int64_t Base64LinesSize(int64_t size)
+{
+    const int64_t line = static_cast<int64_t>(kLineBytes);
+    const int64_t rest = size % line;
+    return size / line * 78 + (rest ? (rest + 2) / 3 * 4 + 2 : 0);
+}
+
 std::string EncodeSubject(const std::string &subject)
 {
     if (IsPlainAscii(subject))
@@ -331,10 +339,17 @@ bool MessageSource::Prepare(const Sender &sender, const Recipients &recipients,
         part += "Content-Transfer-Encoding: base64\r\n";
         part += "Content-Disposition: attachment; " + NameParameters(attachment.name, "filename")
                 + "\r\n\r\n";
+        struct stat status
+        {
+        };
+        if (::fstat(::fileno(file), &status) == 0)
+            size_ += Base64LinesSize(status.st_size);
         segments_.push_back({ part, nullptr, {} });
         segments_.push_back({ {}, file, attachment.path });
     }
     segments_.push_back({ "--" + boundary + "--\r\n", nullptr, {} });
+    for (const Segment &segment : segments_)
+        size_ += static_cast<int64_t>(segment.text.size());
     return true;
 }
 

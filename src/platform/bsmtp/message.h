@@ -4,6 +4,7 @@
 // that memory does not grow with the size of an attachment.
 #include "arguments.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -49,6 +50,10 @@ public:
     bool Read(char *buffer, size_t size, size_t &count);
     const std::string &reason() const { return reason_; }
 
+    // Bytes that Read will give in all, from the attachments' sizes when
+    // they were opened.
+    int64_t Size() const { return size_; }
+
 private:
     struct Segment
     {
@@ -64,6 +69,10 @@ private:
     size_t offset_ = 0;
     std::string raw_;
     std::string reason_;
+    int64_t size_ = 0;
 };
+
+// Length of the base64 lines (76 characters and CR LF) of a file of size bytes.
+int64_t Base64LinesSize(int64_t size);
 
 } // namespace bsmtp

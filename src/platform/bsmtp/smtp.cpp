@@ -92,6 +92,7 @@ struct Upload
     MessageSource *message;
     const Sender *sender;
     const ServerTalk *talk;
+    ProgressPacer *pacer;
     std::string reason;
 };
 
@@ -105,18 +106,21 @@ size_t ReadMessage(char *buffer, size_t size, size_t count, void *data)
         upload->reason = refusal;
         return CURL_READFUNC_ABORT;
     }
+    // curl asks for the message only once the server took the envelope.
+    upload->pacer->Start();
     size_t length = 0;
     if (!upload->message->Read(buffer, size * count, length)) {
         upload->reason = upload->message->reason();
         return CURL_READFUNC_ABORT;
     }
+    upload->pacer->Advance(static_cast<int64_t>(length));
     return length;
 }
 
 } // namespace
 
 std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
-                   MessageSource &message)
+                   MessageSource &message, const ProgressPacer::Report &report)
 {
     Transfer transfer("smtp", 465, server, OwnName());
     CURL *curl = transfer.handle();
@@ -151,7 +155,8 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
             rcpt = curl_slist_append(rcpt, ("<" + address + ">").c_str());
     }
     curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
-    Upload upload { &message, &sender, &transfer.talk(), {} };
+    ProgressPacer pacer(report, message.Size());
+    Upload upload { &message, &sender, &transfer.talk(), &pacer, {} };
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     // Fewer, larger writes: the attachment is the bulk of the message.
     curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
@@ -164,6 +169,7 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
         return upload.reason;
     if (code != CURLE_OK)
         return Explain(transfer, code, kSmtp);
+    pacer.Finish();
     return {};
 }
 

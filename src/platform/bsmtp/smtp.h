@@ -1,14 +1,16 @@
 #pragma once
 #include "arguments.h"
 #include "message.h"
+#include "progress.h"
 
 #include <string>
 
 namespace bsmtp {
 
 // Submits the message; "" when the server accepted it, else the reason.
+// report, when set, is told how far the message has gone (see ProgressPacer).
 std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
-                   MessageSource &message);
+                   MessageSource &message, const ProgressPacer::Report &report = {});
 
 // Signs in to the POP3 mailbox and runs command; false with the reason.
 bool Pop3Command(const Server &server, const std::string &user, const std::string &password,

@@ -336,6 +336,84 @@ INSTANTIATE_TEST_SUITE_P(Points, Stall,
                              }
                          });
 
+using Calls = std::vector<std::pair<int64_t, int64_t>>;
+
+void Record(void *context, int64_t sent, int64_t total)
+{
+    static_cast<Calls *>(context)->emplace_back(sent, total);
+}
+
+std::string CallWithProgress(const std::string &server, const std::string &to,
+                             const std::string &files, const std::string &body, Calls *calls)
+{
+    char *result
+        = SendMailWithProgress(server.c_str(), to.c_str(), Sender("LOGIN").c_str(), kSubject,
+                               body.c_str(), files.c_str(), calls ? &Record : nullptr, calls);
+    EXPECT_NE(result, nullptr);
+    std::string text = result ? result : "(null)";
+    BsmtpFree(result);
+    return text;
+}
+
+// The reports start at 0, rise, stay few, and end at exactly the size of the
+// message that the server stored; a body line that starts with a dot (which
+// goes doubled on the wire) does not upset the count.
+TEST_F(Smtp, ProgressEndsAtTheSizeOfTheStoredMessage)
+{
+    Start();
+    const std::string big = dir_ / "report.bin";
+    kestlin::test::WriteFile(big, RandomBytes((3 << 20) + 5, 3));
+    const std::string small = dir_ / "small.bin";
+    kestlin::test::WriteFile(small, RandomBytes(58, 4));
+    Calls calls;
+    ASSERT_EQ(CallWithProgress(ServerString(server_.port()), "<a@kestlin.test>", big + "\t" + small,
+                               "報告\r\n.点で始まる行\r\n", &calls),
+              "");
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    const int64_t stored = static_cast<int64_t>(server_.Received().at(0).raw.size());
+
+    ASSERT_GE(calls.size(), 3u) << "a 4 MiB message reports on the way";
+    EXPECT_LE(calls.size(), 101u);
+    EXPECT_EQ(calls.front(), std::make_pair(int64_t(0), stored));
+    EXPECT_EQ(calls.back(), std::make_pair(stored, stored));
+    for (size_t i = 1; i + 1 < calls.size(); ++i) {
+        EXPECT_GT(calls[i].first, calls[i - 1].first);
+        EXPECT_LT(calls[i].first, stored);
+        EXPECT_EQ(calls[i].second, stored);
+    }
+
+    // Without a receiver it sends all the same.
+    EXPECT_EQ(
+        CallWithProgress(ServerString(server_.port()), "<a@kestlin.test>", small, "", nullptr), "");
+    EXPECT_TRUE(server_.WaitForMessages(2));
+}
+
+// No report before the server took the envelope, and no final report when
+// the server never confirmed the message.
+TEST_F(Smtp, ProgressNeverClaimsAMessageTheServerDidNotAccept)
+{
+    SmtpOptions options;
+    options.stall = SmtpOptions::Stall::EndOfData;
+    Start(options);
+    const std::string path = dir_ / "report.bin";
+    kestlin::test::WriteFile(path, RandomBytes(1 << 20, 5));
+
+    Calls refused;
+    EXPECT_NE(
+        CallWithProgress(ServerString(server_.port()), "<no@refused.test>", path, "", &refused)
+            .find("550"),
+        std::string::npos);
+    EXPECT_TRUE(refused.empty());
+
+    Calls stalled;
+    const std::string reason = CallWithProgress(ServerString(server_.port(), 1), "<a@kestlin.test>",
+                                                path, "本文", &stalled);
+    EXPECT_EQ(reason.rfind("SMTPサーバーから応答がありません。", 0), 0u) << reason;
+    ASSERT_FALSE(stalled.empty());
+    for (const auto &[sent, total] : stalled)
+        EXPECT_LT(sent, total);
+}
+
 class Pop3 : public ::testing::Test
 {
 protected:
