@@ -15,6 +15,9 @@ const char *const kTag = "clsMailｴﾗｰ";
 
 using SendMailFn
     = char *(*)(const char *, const char *, const char *, const char *, const char *, const char *);
+using ProgressFn = void (*)(void *, int64_t, int64_t);
+using SendMailWithProgressFn = char *(*)(const char *, const char *, const char *, const char *,
+                                         const char *, const char *, ProgressFn, void *);
 using RcvMailFn
     = int (*)(const char *, const char *, const char *, const char *, const char *, char **);
 using FreeFn = void (*)(char *);
@@ -23,13 +26,22 @@ struct Library
 {
     SharedLibrary library;
     SendMailFn sendMail = nullptr;
+    SendMailWithProgressFn sendMailWithProgress = nullptr;
     RcvMailFn rcvMail = nullptr;
     FreeFn release = nullptr;
 
-    bool Load(std::string &reason)
+    // The reporting entry point only when it is asked for: without it, a
+    // library that predates it still sends.
+    bool Load(bool withProgress, std::string &reason)
     {
-        return library.Load(kLibrary, reason)
-               && (sendMail = library.Function<SendMailFn>("SendMail", reason))
+        if (!library.Load(kLibrary, reason))
+            return false;
+        if (withProgress)
+            sendMailWithProgress
+                = library.Function<SendMailWithProgressFn>("SendMailWithProgress", reason);
+        else
+            sendMail = library.Function<SendMailFn>("SendMail", reason);
+        return (sendMail || sendMailWithProgress)
                && (rcvMail = library.Function<RcvMailFn>("RcvMail", reason))
                && (release = library.Function<FreeFn>("BsmtpFree", reason));
     }
@@ -58,6 +70,15 @@ const char *MethodWord(int16_t certify)
     }
 }
 
+// The library calls back through C: nothing may be thrown across it, and a
+// failing display of the progress is no reason to stop a submission.
+void ReportSending(void *context, int64_t sent, int64_t total)
+{
+    try {
+        (*static_cast<const std::function<void(int64_t, int64_t)> *>(context))(sent, total);
+    } catch (...) { }
+}
+
 } // namespace
 
 bool clsMail::Send()
@@ -75,7 +96,7 @@ bool clsMail::Send()
 
         Library library;
         std::string reason;
-        if (!library.Load(reason)) {
+        if (!library.Load(static_cast<bool>(Sending), reason)) {
             if (errMsg_.empty())
                 errMsg_ = reason + kTag;
             return false;
@@ -98,10 +119,12 @@ bool clsMail::Send()
         if (const char *method = MethodWord(certify_))
             sender += '\t' + userId_ + ':' + password_ + '\t' + method;
 
-        const std::string result
-            = library.Take(library.sendMail(server.c_str(), recipients.c_str(), sender.c_str(),
-                                            subject_.c_str(), main_.c_str(), file_.c_str()),
-                           missing);
+        char *reply = Sending ? library.sendMailWithProgress(
+                          server.c_str(), recipients.c_str(), sender.c_str(), subject_.c_str(),
+                          main_.c_str(), file_.c_str(), &ReportSending, &Sending)
+                              : library.sendMail(server.c_str(), recipients.c_str(), sender.c_str(),
+                                                 subject_.c_str(), main_.c_str(), file_.c_str());
+        const std::string result = library.Take(reply, missing);
         if (result.empty() && !missing)
             return true;
         errMsg_

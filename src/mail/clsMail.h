@@ -2,6 +2,7 @@
 // One outgoing mail and its submission through the mail library, with the
 // sign-in method of the settings (POP before SMTP done here).
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kestlin {
@@ -40,6 +41,12 @@ public:
     void SetPassword(const std::string &value) { password_ = value; }
     int32_t GetTimeOut() const { return timeOut_; }
     void SetTimeOut(int32_t value) { timeOut_ = value; }
+
+    // Raised while the message goes: bytes of it sent so far and its whole
+    // size; the last call, sent == total, only once the server accepted it.
+    // Raised on the thread that calls Send; an exception it throws is dropped.
+    // Needs the library's SendMailWithProgress; unset, Send uses SendMail.
+    std::function<void(int64_t sent, int64_t total)> Sending;
 
 private:
     static void Append(std::string &field, const std::string &value)

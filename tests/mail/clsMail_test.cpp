@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -208,6 +211,76 @@ TEST_F(PopBeforeSmtp, FailedPop3LoginSendsNothing)
     EXPECT_EQ(error.rfind("POP3サーバーにログインできません。-ERR", 0), 0u) << error;
     EXPECT_TRUE(EndsWith(error, std::string(" ") + kTag)) << error;
     EXPECT_EQ(smtp_.MailCommands(), 0);
+}
+
+// The reports reach the class's receiver: rising, few, and ending at the
+// size of the message the server stored.
+TEST_F(MailTest, SendingReportsTheBytesOfTheMessage)
+{
+    Start();
+    clsMail mail;
+    Fill(mail, smtp_.port());
+    mail.SetCertify(4);
+    const std::string path = dir_ / "TMP2.txt";
+    kestlin::test::WriteFile(path, std::string(1 << 20, '\x5A'));
+    mail.AddFile(path + "|TMP2.txt|application/octet-stream");
+    std::vector<std::pair<int64_t, int64_t>> calls;
+    mail.Sending = [&](int64_t sent, int64_t total) { calls.emplace_back(sent, total); };
+
+    ASSERT_TRUE(mail.Send()) << mail.GetErrMsg();
+    ASSERT_TRUE(smtp_.WaitForMessages(1));
+    const auto stored = static_cast<int64_t>(smtp_.Received().at(0).raw.size());
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_LE(calls.size(), 101u);
+    EXPECT_EQ(calls.front(), std::make_pair(int64_t(0), stored));
+    EXPECT_EQ(calls.back(), std::make_pair(stored, stored));
+    for (size_t i = 1; i < calls.size(); ++i)
+        EXPECT_GT(calls[i].first, calls[i - 1].first);
+}
+
+// A receiver that throws cannot unwind through the library: the mail still
+// goes, and a refusal is still a failure.
+TEST_F(MailTest, ReceiverThatThrowsDoesNotStopTheMail)
+{
+    Start();
+    clsMail mail;
+    Fill(mail, smtp_.port());
+    int calls = 0;
+    mail.Sending = [&](int64_t, int64_t) {
+        ++calls;
+        throw std::runtime_error("display gone");
+    };
+    ASSERT_TRUE(mail.Send()) << mail.GetErrMsg();
+    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(smtp_.WaitForMessages(1));
+
+    clsMail refused;
+    Fill(refused, smtp_.port());
+    refused.AddTo("no@refused.test");
+    refused.Sending = mail.Sending;
+    EXPECT_FALSE(refused.Send());
+    EXPECT_EQ(refused.GetErrMsg().rfind("SMTPサーバーが送信を拒否しました。550", 0), 0u)
+        << refused.GetErrMsg();
+}
+
+TEST(LibraryWithoutProgress, SendsUnlessTheReportsAreAsked)
+{
+    if (!std::getenv("KESTLIN_EXPECT_BSMTP_WITHOUT_PROGRESS"))
+        GTEST_SKIP() << "runs as its own test, with the older library on the path";
+    clsMail plain;
+    plain.SetSMTP("127.0.0.1");
+    plain.AddTo("to@kestlin.test");
+    EXPECT_TRUE(plain.Send()) << plain.GetErrMsg();
+
+    clsMail reporting;
+    reporting.SetSMTP("127.0.0.1");
+    reporting.AddTo("to@kestlin.test");
+    reporting.Sending = [](int64_t, int64_t) {};
+    EXPECT_FALSE(reporting.Send());
+    const std::string error = reporting.GetErrMsg();
+    EXPECT_NE(error.find("SendMailWithProgress"), std::string::npos) << error;
+    EXPECT_NE(error.find("libbsmtp.so"), std::string::npos) << error;
+    EXPECT_TRUE(EndsWith(error, kTag)) << error;
 }
 
 TEST(LibraryMissing, FailsWithAReasonNamingIt)
