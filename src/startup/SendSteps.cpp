@@ -495,6 +495,10 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
         mail.AddFile(attachment + "|" + strSendFile + "|application/octet-stream");
         mail.AddTo(to);
         mail.SetFrom(from);
+        if (progress_) {
+            mail.Sending
+                = [this](int64_t sent, int64_t total) { progress_->BytesDone(sent, total); };
+        }
         if (!mail.Send()) {
             Fail(errText, OrDescription(mail.GetErrMsg(), EIO));
             return;

@@ -37,7 +37,8 @@ public:
     virtual ~SendProgress() = default;
     // A step begins; label is what the user reads ("圧縮中…").
     virtual void StepStarted(const std::string &step, const std::string &label) = 0;
-    // Bytes of the current step's file done so far of the total.
+    // Bytes of the current step done so far of the total: of the file being
+    // encrypted, of the message being mailed.
     virtual void BytesDone(int64_t done, int64_t total) = 0;
 };
 

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
 #include <thread>
 
@@ -38,6 +39,38 @@ std::string Quoted(const std::string &text)
 {
     return "'" + text + "'";
 }
+
+// Every report of the pipeline, with the step it came in.
+class RecordingProgress : public SendProgress
+{
+public:
+    struct Bytes
+    {
+        std::string step;
+        int64_t done, total;
+    };
+    void StepStarted(const std::string &step, const std::string &label) override
+    {
+        steps.push_back(step);
+        labels.push_back(label);
+    }
+    void BytesDone(int64_t done, int64_t total) override
+    {
+        bytes.push_back({ steps.empty() ? "" : steps.back(), done, total });
+    }
+    std::vector<Bytes> Of(const std::string &step) const
+    {
+        std::vector<Bytes> of;
+        for (const Bytes &b : bytes) {
+            if (b.step == step)
+                of.push_back(b);
+        }
+        return of;
+    }
+
+    std::vector<std::string> steps, labels;
+    std::vector<Bytes> bytes;
+};
 
 class SendEndToEnd : public ::testing::Test
 {
@@ -181,6 +214,48 @@ TEST_F(SendEndToEnd, SubmissionMailsOneAttachmentThatTheStandardToolsOpen)
     EXPECT_EQ(pipeline.strWorkSpace, temp + "/WorkSpace");
 }
 
+// While mailing, the observer hears the bytes of the message: from 0 to the
+// size of the message the server stored, rising, in a bounded number of calls.
+TEST_F(SendEndToEnd, MailingReportsTheBytesOfTheMessage)
+{
+    // Random bytes stay large in the archive: the message takes several reads.
+    std::mt19937 generator(9);
+    std::string bytes(768 << 10, '\0');
+    for (char &b : bytes)
+        b = static_cast<char>(generator());
+    list = PlainList({ File("a/data.bin", bytes) });
+    RecordingProgress progress;
+    pipeline.Progress(&progress);
+
+    pipeline.cmdSend_Click();
+
+    ASSERT_EQ(display.messages.size(), 1u);
+    ASSERT_EQ(display.messages[0].icon, MsgIcon::Information) << display.messages[0].text;
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    const auto stored = static_cast<int64_t>(smtp.Received().at(0).raw.size());
+    const auto mailing = progress.Of("FncSendMail");
+    ASSERT_GE(mailing.size(), 3u) << "reports on the way, not only the ends";
+    EXPECT_LE(mailing.size(), 101u);
+    EXPECT_EQ(mailing.front().done, 0);
+    EXPECT_EQ(mailing.back().done, stored);
+    for (size_t i = 0; i < mailing.size(); ++i) {
+        EXPECT_EQ(mailing[i].total, stored);
+        if (i > 0) {
+            EXPECT_GT(mailing[i].done, mailing[i - 1].done);
+        }
+    }
+    const auto labelOf = [&](const std::string &step) {
+        for (size_t i = 0; i < progress.steps.size(); ++i) {
+            if (progress.steps[i] == step)
+                return progress.labels[i];
+        }
+        return std::string();
+    };
+    EXPECT_EQ(labelOf("FncSendMail"), "送信中…");
+    // The encryption still reports its own file's bytes.
+    EXPECT_FALSE(progress.Of("FncEncrypt").empty());
+}
+
 TEST_F(SendEndToEnd, MissingLogFolderIsToldBeforeTheSuccessMessage)
 {
     Write("SYSTEM", "LOG", dir / "no-such-log");
@@ -233,6 +308,8 @@ TEST_F(SendEndToEnd, RefusedSignInFailsTheMailStepAndRemovesEverything)
 {
     Write("MAIL", "CERTIFY", "2");
     Write("MAIL", "PASSWORD", Stored("wrong password"));
+    RecordingProgress progress;
+    pipeline.Progress(&progress);
 
     pipeline.cmdSend_Click();
 
@@ -243,6 +320,7 @@ TEST_F(SendEndToEnd, RefusedSignInFailsTheMailStepAndRemovesEverything)
     ExpectFailedStep("FncSendMail", text);
     EXPECT_TRUE(smtp.Received().empty());
     EXPECT_TRUE(FolderNames(tempLog).empty());
+    EXPECT_TRUE(progress.Of("FncSendMail").empty()) << "no byte of the message went";
 }
 
 TEST_F(SendEndToEnd, ServerNotListeningFailsTheMailStep)

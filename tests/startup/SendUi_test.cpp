@@ -17,9 +17,11 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace kestlin::test {
 namespace {
@@ -210,6 +212,56 @@ TEST_F(SendUiTest, StepNoticeComesFromTheWorkerBeforeTheSuccessMessage)
     EXPECT_EQ(strWorkSpace, dir / "WorkSpace");
     EXPECT_EQ(strSendFile.rfind("TMPU01", 0), 0u);
     EXPECT_TRUE(smtp.WaitForMessages(1));
+}
+
+// While the message goes over a slow line, the progress window names the mail
+// step and shows the bytes of the message out of its whole size.
+TEST_F(SendUiTest, ProgressWindowShowsTheBytesOfTheMessageWhileMailing)
+{
+    SmtpOptions options;
+    options.throttleBytesPerSecond = 1 << 20;
+    SmtpServer smtp;
+    std::string reason;
+    ASSERT_TRUE(smtp.Start(options, reason)) << reason;
+    WriteIniByHand(
+        parts.iniFilePath,
+        { { "USER",
+            { { "USERID", "U01" },
+              { "PASSWORD", Stored("pw") },
+              { "MAILADRESS", "reply@example.jp" } } },
+          { "MAIL",
+            { { "SMTP", "127.0.0.1" },
+              { "PORT", std::to_string(smtp.port()) },
+              { "MAILADRESS", "report@example.jp" } } },
+          { "SYSTEM",
+            { { "TEMP", dir.path() }, { "TEMPLOG", dir.path() }, { "LOG", dir.path() } } } });
+    // Random bytes: the archive stays as large, the mail takes most of a second.
+    std::mt19937 generator(11);
+    std::string bytes(640 << 10, '\0');
+    for (char &b : bytes)
+        b = static_cast<char>(generator());
+    WriteFile(dir / "a.csv", bytes);
+
+    std::vector<QString> shown;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        const frmProgress *progress = VisibleProgressWindow();
+        if (progress && progress->StepText() == QString::fromUtf8("送信中…"))
+            shown.push_back(progress->BytesText());
+    });
+    sampler.start(10);
+    RunSendWithProgress(parts);
+    sampler.stop();
+
+    ASSERT_EQ(display.messages.size(), 1u);
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    const QString total
+        = FormatBytes(0, static_cast<qint64>(smtp.Received().at(0).raw.size())).section(" / ", 1);
+    bool sawBytes = false;
+    for (const QString &text : shown)
+        sawBytes = sawBytes || text.endsWith(" / " + total);
+    EXPECT_TRUE(sawBytes) << "samples: " << shown.size() << ", last: "
+                          << (shown.empty() ? std::string() : shown.back().toStdString());
 }
 #endif
 
