@@ -322,7 +322,10 @@ bool MessageSource::Prepare(const Sender &sender, const Recipients &recipients,
     head += "Content-Type: text/plain; charset=" + text.charset + "\r\n";
     head += "Content-Transfer-Encoding: " + text.encoding + "\r\n\r\n";
     head += text.text;
-    if (!text.text.empty() && text.text.compare(text.text.size() - 2, 2, "\r\n") != 0)
+    // A one-character body is shorter than a line end: it still needs one.
+    const bool endsLine
+        = text.text.size() >= 2 && text.text.compare(text.text.size() - 2, 2, "\r\n") == 0;
+    if (!text.text.empty() && !endsLine)
         head += "\r\n";
     segments_.push_back({ head, nullptr, {} });
 

@@ -27,7 +27,7 @@ TEST(BsmtpMessageSize, AnnouncedSizeIsWhatReadGives)
         attachments.push_back({ path, "f", "application/octet-stream" });
     }
     for (const std::string &body :
-         std::vector<std::string> { "", "本文\n.行頭の点\r\n末尾", std::string(3000, 'a') }) {
+         std::vector<std::string> { "", "b", "本文\n.行頭の点\r\n末尾", std::string(3000, 'a') }) {
         MessageSource message;
         std::string reason;
         Sender sender;
