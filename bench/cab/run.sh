@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the cabinet benchmark (release) and prints its figures.
+# Prints the cabinet benchmark's figures. Builds nothing: pass the build folder
+# configured with -DKESTLIN_BUILD_BENCH=ON and built (scripts/bench does both).
+#   bench/cab/run.sh [build folder]     (default: build/bench)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build="$root/build/bench"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTLIN_BUILD_BENCH=ON \
-  -DKESTLIN_BUILD_TESTS=OFF -DKESTLIN_BUILD_UI=OFF >/dev/null
-cmake --build "$build" -j2 --target kestlin_cab_bench cab32 >/dev/null
+build="${1:-$root/build/bench}"
+bench="$build/bench/cab/kestlin_cab_bench"
+[ -x "$bench" ] || { echo "no $bench: run scripts/bench" >&2; exit 2; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$build/bench/cab/kestlin_cab_bench" "$work"
+"$bench" "$work"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the mail benchmark (release, with the test servers) and prints its
-# figures. Usage: bench/mail/run.sh [MiB]   (default 100)
+# Prints the mail benchmark's figures. Builds nothing: pass the build folder
+# configured with -DKESTLIN_BUILD_BENCH=ON and the tests on (for the test
+# servers), and built (scripts/bench does both).
+#   bench/mail/run.sh [build folder] [MiB]     (default: build/bench 100)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build="$root/build/bench"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DKESTLIN_BUILD_BENCH=ON -DKESTLIN_BUILD_UI=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_mail bsmtp >/dev/null
-"$build/bench/mail/bench_mail" "${1:-100}"
+build="${1:-$root/build/bench}"
+bench="$build/bench/mail/bench_mail"
+[ -x "$bench" ] || { echo "no $bench: run scripts/bench" >&2; exit 2; }
+"$bench" "${2:-100}"
