@@ -117,6 +117,23 @@ protected:
     }
     void TearDown() override { RemoveErrLogs(); }
 
+    // Settings for a whole submission to the given server, logging into log.
+    void WriteSubmissionSettings(const SmtpServer &smtp, const std::string &log)
+    {
+        WriteIniByHand(
+            parts.iniFilePath,
+            { { "USER",
+                { { "USERID", "U01" },
+                  { "PASSWORD", Stored("pw") },
+                  { "MAILADRESS", "reply@example.jp" } } },
+              { "MAIL",
+                { { "SMTP", "127.0.0.1" },
+                  { "PORT", std::to_string(smtp.port()) },
+                  { "MAILADRESS", "report@example.jp" } } },
+              { "SYSTEM",
+                { { "TEMP", dir.path() }, { "TEMPLOG", dir.path() }, { "LOG", log } } } });
+    }
+
     TempDir dir;
     QWidget owner;
     QListWidget *lstFile = new QListWidget(&owner);
@@ -182,18 +199,7 @@ TEST_F(SendUiTest, StepNoticeComesFromTheWorkerBeforeTheSuccessMessage)
     SmtpServer smtp;
     std::string reason;
     ASSERT_TRUE(smtp.Start(SmtpOptions {}, reason)) << reason;
-    WriteIniByHand(parts.iniFilePath, { { "USER",
-                                          { { "USERID", "U01" },
-                                            { "PASSWORD", Stored("pw") },
-                                            { "MAILADRESS", "reply@example.jp" } } },
-                                        { "MAIL",
-                                          { { "SMTP", "127.0.0.1" },
-                                            { "PORT", std::to_string(smtp.port()) },
-                                            { "MAILADRESS", "report@example.jp" } } },
-                                        { "SYSTEM",
-                                          { { "TEMP", dir.path() },
-                                            { "TEMPLOG", dir.path() },
-                                            { "LOG", dir / "no-such-log" } } } });
+    WriteSubmissionSettings(smtp, dir / "no-such-log");
     owner.setFocus();
 
     RunSendWithProgress(parts);
@@ -223,18 +229,7 @@ TEST_F(SendUiTest, ProgressWindowShowsTheBytesOfTheMessageWhileMailing)
     SmtpServer smtp;
     std::string reason;
     ASSERT_TRUE(smtp.Start(options, reason)) << reason;
-    WriteIniByHand(
-        parts.iniFilePath,
-        { { "USER",
-            { { "USERID", "U01" },
-              { "PASSWORD", Stored("pw") },
-              { "MAILADRESS", "reply@example.jp" } } },
-          { "MAIL",
-            { { "SMTP", "127.0.0.1" },
-              { "PORT", std::to_string(smtp.port()) },
-              { "MAILADRESS", "report@example.jp" } } },
-          { "SYSTEM",
-            { { "TEMP", dir.path() }, { "TEMPLOG", dir.path() }, { "LOG", dir.path() } } } });
+    WriteSubmissionSettings(smtp, dir.path());
     // Random bytes: the archive stays as large, the mail takes most of a second.
     std::mt19937 generator(11);
     std::string bytes(640 << 10, '\0');
