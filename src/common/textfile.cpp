@@ -1,6 +1,7 @@
 #include "common/textfile.h"
 
 #include "common/cp932.h"
+#include "common/fdio.h"
 #include "common/syserror.h"
 
 #include <cerrno>
@@ -9,23 +10,6 @@
 #include <unistd.h>
 
 namespace kestlin {
-
-namespace {
-bool WriteAll(int fd, const std::string &bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-} // namespace
 
 bool WriteTextLine(const std::string &path, const std::string &text, std::string &reason,
                    FileAccess access)
@@ -38,7 +22,8 @@ bool WriteTextLine(const std::string &path, const std::string &text, std::string
     }
     // An existing file keeps its mode on open: tighten it before writing.
     bool ok = access == FileAccess::Default || ::fchmod(fd, 0600) == 0;
-    ok = ok && WriteAll(fd, cp932::FromUtf8(text) + "\r\n");
+    const std::string bytes = cp932::FromUtf8(text) + "\r\n";
+    ok = ok && WriteAll(fd, bytes.data(), bytes.size());
     int error = ok ? 0 : errno;
     if (::close(fd) != 0 && ok) {
         ok = false;

@@ -1,6 +1,7 @@
 #include "packaging/clsCryptFile.h"
 
 #include "common/cp932.h"
+#include "common/fdio.h"
 #include "common/files.h"
 #include "common/syserror.h"
 #include "packaging/CryptRc4.h"
@@ -57,42 +58,6 @@ public:
 private:
     int fd_;
 };
-
-// Fills the buffer unless the file ends first; got < size means end of file.
-bool ReadFull(int fd, unsigned char *buffer, std::size_t size, std::size_t &got,
-              std::string &reason)
-{
-    got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, buffer + got, size - got);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            reason = SystemErrorText(errno);
-            return false;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool WriteFull(int fd, const unsigned char *data, std::size_t size, std::string &reason)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            reason = SystemErrorText(errno);
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Writing over the input would destroy it before it has been read.
 bool SameFile(const struct stat &input, const std::string &path)
@@ -183,14 +148,18 @@ bool clsCryptFile::RunFile(bool encrypt, std::string &reason)
     std::vector<unsigned char> buffer(kBufferBytes);
     for (bool finalBlock = false; !finalBlock;) {
         std::size_t got = 0;
-        if (!ReadFull(in.get(), buffer.data(), buffer.size(), got, reason))
+        if (!ReadUpTo(in.get(), buffer.data(), buffer.size(), got)) {
+            reason = SystemErrorText(errno);
             return false;
+        }
         if (!rc4.Apply(buffer.data(), got, reason)) {
             reason = (encrypt ? "CryptEncrypt Error!" : "CryptDecrypt Error!") + reason;
             return false;
         }
-        if (!WriteFull(out.get(), buffer.data(), got, reason))
+        if (!WriteAll(out.get(), buffer.data(), got)) {
+            reason = SystemErrorText(errno);
             return false;
+        }
         // The blocks of this buffer are on their way to the disk: report each.
         // A buffer of whole blocks is followed by another read, so an input of
         // whole blocks ends with an empty final block, as progress expects.

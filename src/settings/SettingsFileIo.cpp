@@ -1,5 +1,7 @@
 #include "settings/SettingsFileIo.h"
 
+#include "common/fdio.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -12,29 +14,12 @@ namespace {
 bool ReadAll(int fd, std::string &bytes)
 {
     char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
+    std::size_t got = 0;
+    do {
+        if (!ReadUpTo(fd, buffer, sizeof buffer, got))
             return false;
-        if (n == 0)
-            return true;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-bool WriteAll(int fd, const std::string &bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
+        bytes.append(buffer, got);
+    } while (got == sizeof buffer);
     return true;
 }
 
@@ -123,7 +108,8 @@ bool Replace(const std::string &path, const std::string &bytes, const struct sta
         error = errno;
         return false;
     }
-    bool ok = WriteAll(fd, bytes) && CopyAccess(fd, existing) && ::fsync(fd) == 0;
+    bool ok
+        = WriteAll(fd, bytes.data(), bytes.size()) && CopyAccess(fd, existing) && ::fsync(fd) == 0;
     error = ok ? 0 : errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
