@@ -7,6 +7,10 @@
 
 namespace kestlin {
 
+// The fixed password that every caller hands the class: for the mailed archive
+// and for the two account passwords kept in the settings file.
+inline constexpr const char *kFixedPassword = "Ruda";
+
 class clsCryptFile
 {
 public:

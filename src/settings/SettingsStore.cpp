@@ -1,22 +1,17 @@
 #include "settings/SettingsStore.h"
 
 #include "common/files.h"
+#include "common/numbers.h"
 #include "packaging/clsCryptFile.h"
 #include "settings/ReportMailbox.h"
 #include "settings/clsIniFile.h"
 
 #include <exception>
-#include <limits>
 #include <unistd.h>
 
 namespace kestlin {
 
 namespace {
-
-// Descriptions of the two ways a stored number fails to convert, worded as the
-// run-time has always shown them.
-constexpr const char *kTypeMismatch = "型が一致しません。";
-constexpr const char *kOverflow = "オーバーフローしました。";
 
 std::string WithoutCrLf(std::string text)
 {
@@ -30,47 +25,11 @@ bool DecryptSetting(const std::string &stored, std::string &plain)
 {
     clsCryptFile crypt;
     crypt.InFile(stored);
-    crypt.Password(kSettingsPassword);
+    crypt.Password(kFixedPassword);
     if (!crypt.Decrypt(1))
         return false;
     plain = crypt.OutFile();
     return true;
-}
-
-// The number as parsed: its digits before the point (capped once it can no
-// longer fit), the first digit after it and whether anything non-zero follows.
-struct ParsedNumber
-{
-    bool negative = false;
-    int64_t whole = 0;
-    int firstFraction = 0;
-    bool fractionRest = false;
-};
-
-bool ParseNumber(std::string_view text, ParsedNumber &n)
-{
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        n.negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    bool digits = false;
-    size_t i = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, digits = true)
-        n.whole = std::min<int64_t>(n.whole * 10 + (text[i] - '0'), 1'000'000);
-    if (i < text.size() && text[i] == '.') {
-        for (size_t f = ++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-            digits = true;
-            if (i == f)
-                n.firstFraction = text[i] - '0';
-            else
-                n.fractionRest = n.fractionRest || text[i] != '0';
-        }
-    }
-    return digits && i == text.size();
 }
 
 class SettingsWriter
@@ -91,7 +50,7 @@ public:
     {
         clsCryptFile crypt;
         crypt.InFile(plain);
-        crypt.Password(kSettingsPassword);
+        crypt.Password(kFixedPassword);
         if (!crypt.Encrypt(1)) {
             cryptError_ = crypt.GetErrMsg();
             return false;
@@ -178,21 +137,10 @@ SettingsValues FirstTimeSettings(const std::string &documentsFolder,
 
 bool ToInt16(const std::string &text, int16_t &number, std::string &failure)
 {
-    ParsedNumber n;
-    if (!ParseNumber(text, n)) {
-        failure = kTypeMismatch;
+    int64_t value = 0;
+    failure.clear();
+    if (!ToInteger(text, INT16_MIN, INT16_MAX, value, failure))
         return false;
-    }
-    int64_t value = n.whole;
-    const bool roundUp = n.firstFraction > 5 || (n.firstFraction == 5 && n.fractionRest)
-                         || (n.firstFraction == 5 && value % 2 == 1);
-    value += roundUp ? 1 : 0;
-    value = n.negative ? -value : value;
-    if (value < std::numeric_limits<int16_t>::min()
-        || value > std::numeric_limits<int16_t>::max()) {
-        failure = kOverflow;
-        return false;
-    }
     number = static_cast<int16_t>(value);
     return true;
 }

@@ -9,9 +9,6 @@
 
 namespace kestlin {
 
-// The password under which the two stored account passwords are encrypted.
-inline constexpr const char *kSettingsPassword = "Ruda";
-
 // The values a dialog shows when there is no settings file yet.
 SettingsValues FirstTimeSettings(const std::string &documentsFolder,
                                  const std::string &programFolder);

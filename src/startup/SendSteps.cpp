@@ -3,6 +3,7 @@
 #include "common/Display.h"
 #include "common/basCommon.h"
 #include "common/files.h"
+#include "common/numbers.h"
 #include "common/syserror.h"
 #include "common/textfile.h"
 #include "mail/clsMail.h"
@@ -21,7 +22,6 @@ namespace kestlin {
 namespace {
 
 // The fixed password of the archive and of the passwords stored in the settings.
-constexpr const char *kFixedPassword = "Ruda";
 constexpr const char *kBodyFileName = "MAIN_TEXT.txt";
 constexpr const char *kArchiveName = "TEMPU_FILE.cab";
 // Shell folder code of the user's documents folder.
@@ -39,8 +39,6 @@ constexpr const char *kNoFreeWorkSpace = "作業ﾌｫﾙﾀﾞの指定に誤�
                                          "作業ﾌｫﾙﾀﾞを確認してください。";
 constexpr const char *kNoFreeFileName = "同じ名前のﾌｧｲﾙが処理数を超えています。\r\n"
                                         "ﾌｧｲﾙ名を変更してください。";
-constexpr const char *kTypeMismatch = "型が一致しません。";
-constexpr const char *kOverflow = "オーバーフローしました。";
 
 // Sets the error text unless a more precise one is already there.
 void Fail(std::string &errText, const std::string &reason)
@@ -90,63 +88,7 @@ bool DecryptStored(const std::string &stored, std::string &clear, std::string &e
     return true;
 }
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 } // namespace
-
-bool ToInteger(const std::string &text, int64_t min, int64_t max, int64_t &value,
-               std::string &errText)
-{
-    size_t i = 0, end = text.size();
-    while (i < end && IsBlank(text[i]))
-        ++i;
-    while (end > i && IsBlank(text[end - 1]))
-        --end;
-    bool negative = false;
-    if (i < end && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    // Far beyond the 16- and 32-bit ranges asked for: counting stops there.
-    constexpr uint64_t kCap = uint64_t(1) << 59;
-    uint64_t whole = 0;
-    bool digits = false, tooBig = false;
-    for (; i < end && text[i] >= '0' && text[i] <= '9'; ++i) {
-        digits = true;
-        if (whole < kCap)
-            whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
-        tooBig = tooBig || whole >= kCap;
-    }
-    // Rounding half to even, as the run time's conversion does.
-    bool roundUp = false;
-    if (i < end && text[i] == '.') {
-        ++i;
-        const size_t first = i;
-        bool restNonZero = false;
-        for (; i < end && text[i] >= '0' && text[i] <= '9'; ++i) {
-            digits = true;
-            restNonZero = restNonZero || (i > first && text[i] != '0');
-        }
-        if (i > first) {
-            const char d = text[first];
-            roundUp = d > '5' || (d == '5' && (restNonZero || whole % 2 == 1));
-        }
-    }
-    if (!digits || i != end) {
-        Fail(errText, kTypeMismatch);
-        return false;
-    }
-    whole += roundUp ? 1 : 0;
-    const int64_t signedValue
-        = negative ? -static_cast<int64_t>(whole) : static_cast<int64_t>(whole);
-    if (tooBig || signedValue < min || signedValue > max) {
-        Fail(errText, kOverflow);
-        return false;
-    }
-    value = signedValue;
-    return true;
-}
 
 SendPipeline::SendPipeline(Display &display, AttachmentList &list, std::string iniFilePath)
     : display_(display)

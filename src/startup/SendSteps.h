@@ -113,11 +113,4 @@ private:
     std::vector<std::string> entries_;
 };
 
-// Whole-number conversion of a settings value as the original run time did it:
-// blanks around, a sign and a decimal fraction (rounded half to even) are
-// accepted; false with the run time's description ("型が一致しません。" or
-// "オーバーフローしました。") otherwise.
-bool ToInteger(const std::string &text, int64_t min, int64_t max, int64_t &value,
-               std::string &errText);
-
 } // namespace kestlin
