@@ -8,20 +8,51 @@
 namespace kestlin {
 
 namespace {
-void *Open(const std::string &fileName, int flags, std::string *reason)
+
+std::string LoaderError(const std::string &fallback)
 {
-    const std::string local = JoinPath(ProgramFolder(), fileName);
-    if (OrdinaryFileExists(local)) {
-        if (void *handle = ::dlopen(local.c_str(), flags))
-            return handle;
-    }
-    void *handle = ::dlopen(fileName.c_str(), flags);
-    if (!handle && reason) {
-        const char *error = ::dlerror();
-        *reason = fileName + " を読み込めません。" + (error ? std::string(" ") + error : "");
-    }
-    return handle;
+    const char *error = ::dlerror();
+    return error ? std::string(error) : fallback;
 }
+
+// One attempt to load a library: the program folder first, then the loader's
+// own search. Bound at once, so that a missing dependency or symbol shows
+// now rather than in the middle of a submission.
+struct Opened
+{
+    void *handle = nullptr;
+    std::string file; // the file found (the name when the loader searched for it)
+    std::string reason; // the loader's words when handle is null
+    bool present = false; // there was a library file to fail on
+};
+
+Opened Open(const std::string &fileName)
+{
+    Opened opened;
+    const std::string local = JoinPath(ProgramFolder(), fileName);
+    opened.present = OrdinaryFileExists(local);
+    if (opened.present) {
+        opened.file = local;
+        if ((opened.handle = ::dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL)))
+            return opened;
+        opened.reason = LoaderError(local);
+    }
+    if ((opened.handle = ::dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL))) {
+        opened.file = fileName;
+        opened.reason.clear();
+        return opened;
+    }
+    if (opened.present)
+        return opened; // the program folder's copy is the one to mend
+    opened.file = fileName;
+    opened.reason = LoaderError(fileName);
+    // The loader names first the file it failed on. When that is not the
+    // name asked for, it did find the library and failed on something the
+    // library needs, or found a file of that name that is no library.
+    opened.present = !opened.reason.starts_with(fileName + ":");
+    return opened;
+}
+
 } // namespace
 
 SharedLibrary::~SharedLibrary()
@@ -35,7 +66,10 @@ bool SharedLibrary::Load(const std::string &fileName, std::string &reason)
     if (handle_)
         ::dlclose(handle_);
     fileName_ = fileName;
-    handle_ = Open(fileName, RTLD_NOW | RTLD_LOCAL, &reason);
+    const Opened opened = Open(fileName);
+    handle_ = opened.handle;
+    if (!handle_)
+        reason = fileName + " を読み込めません。 " + opened.reason;
     return handle_ != nullptr;
 }
 
@@ -52,12 +86,27 @@ void *SharedLibrary::Symbol(const char *name, std::string &reason) const
     return symbol;
 }
 
-bool LibraryCanBeFound(const std::string &fileName)
+LibraryProbe ProbeLibrary(const std::string &fileName, const std::vector<std::string> &entryPoints)
 {
-    void *handle = Open(fileName, RTLD_LAZY | RTLD_LOCAL, nullptr);
-    if (handle)
-        ::dlclose(handle);
-    return handle != nullptr;
+    const Opened opened = Open(fileName);
+    LibraryProbe probe;
+    probe.file = opened.file;
+    probe.reason = opened.reason;
+    if (!opened.handle) {
+        probe.state = opened.present ? LibraryProbe::State::Unusable : LibraryProbe::State::Missing;
+        return probe;
+    }
+    probe.state = LibraryProbe::State::Usable;
+    for (const std::string &name : entryPoints) {
+        ::dlerror();
+        if (!::dlsym(opened.handle, name.c_str())) {
+            probe.state = LibraryProbe::State::Unusable;
+            probe.reason = LoaderError(opened.file + ": " + name);
+            break;
+        }
+    }
+    ::dlclose(opened.handle);
+    return probe;
 }
 
 } // namespace kestlin

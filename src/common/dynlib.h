@@ -2,6 +2,7 @@
 // A library of the program loaded at run time by file name: first from the
 // program folder, then wherever the dynamic loader looks.
 #include <string>
+#include <vector>
 
 namespace kestlin {
 
@@ -32,7 +33,19 @@ private:
     std::string fileName_;
 };
 
-// The library can be found, by the same search as SharedLibrary::Load.
-bool LibraryCanBeFound(const std::string &fileName);
+// What loading a library, by the same search as SharedLibrary::Load, and
+// looking up its entry points gives.
+struct LibraryProbe
+{
+    enum class State {
+        Usable, // loaded, every entry point there
+        Missing, // no file of that name where the program looks
+        Unusable, // there, but the loader refuses it or an entry point is not in it
+    };
+    State state = State::Missing;
+    std::string file; // the file found (the name when the loader searched for it)
+    std::string reason; // for Unusable: the loader's own words
+};
+LibraryProbe ProbeLibrary(const std::string &fileName, const std::vector<std::string> &entryPoints);
 
 } // namespace kestlin

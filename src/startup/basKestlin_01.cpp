@@ -104,18 +104,26 @@ bool FncChkVersion(std::string &msg, const std::optional<FileVersion> &current)
 
 bool FncChkDll(Display &display)
 {
-    return FncChkDll(display, [](const std::string &name) { return LibraryCanBeFound(name); });
+    return FncChkDll(display, [](const RequiredLibrary &library) {
+        return ProbeLibrary(library.fileName, library.entryPoints);
+    });
 }
 
-bool FncChkDll(Display &display, const std::function<bool(const std::string &)> &canBeFound)
+bool FncChkDll(Display &display, const std::function<LibraryProbe(const RequiredLibrary &)> &probe)
 {
     try {
         for (const auto &library : kRequiredLibraries) {
-            if (!canBeFound(library.fileName)) {
-                display.ShowMessage(std::string(library.shownName) + "が見つかりません!!", "Error",
-                                    MsgIcon::Critical);
-                return false;
-            }
+            const LibraryProbe found = probe(library);
+            if (found.state == LibraryProbe::State::Usable)
+                continue;
+            // A file that is there but refused must not send the user
+            // looking for it: name it and say what the loader says.
+            const std::string text = found.state == LibraryProbe::State::Missing
+                                         ? std::string(library.shownName) + "が見つかりません!!"
+                                         : std::string(library.shownName) + "を読み込めません!!\r\n"
+                                               + found.file + "\r\n" + found.reason;
+            display.ShowMessage(text, "Error", MsgIcon::Critical);
+            return false;
         }
         return true;
     } catch (const std::exception &e) {

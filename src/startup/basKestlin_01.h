@@ -2,10 +2,13 @@
 // The start-up module: the checks that run before the main window exists and
 // the program-wide path of the settings file. The window side of start-up
 // (the instance lock and showing the main window) is in KestlinStart.h.
+#include "common/dynlib.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestlin {
 
@@ -26,16 +29,22 @@ struct FileVersion
 // The oldest system the program accepts.
 inline constexpr FileVersion kRequiredVersion { 4, 0, 950, 0 };
 
-// The libraries the program loads at run time, with the names they are reported by.
+// The libraries the program loads at run time, with the names they are
+// reported by and every entry point the program calls in them.
 struct RequiredLibrary
 {
     const char *fileName;
     const char *shownName;
+    std::vector<std::string> entryPoints;
 };
-inline constexpr RequiredLibrary kRequiredLibraries[] = {
-    { "libbsmtp.so", "BSMTP.DLL" },
-    { "libcab32.so", "CAB32.DLL" },
-    { "libcapicom.so", "CAPICOM.DLL" },
+inline const RequiredLibrary kRequiredLibraries[] = {
+    { "libbsmtp.so", "BSMTP.DLL", { "SendMail", "SendMailWithProgress", "RcvMail", "BsmtpFree" } },
+    { "libcab32.so", "CAB32.DLL", { "Cab", "CabCheckArchive" } },
+    { "libcapicom.so",
+      "CAPICOM.DLL",
+      { "capicom_ed_create", "capicom_ed_destroy", "capicom_ed_set_algorithm",
+        "capicom_ed_set_secret", "capicom_ed_encrypt", "capicom_ed_decrypt", "capicom_ed_error",
+        "capicom_free" } },
 };
 
 // True when current is the same as or later than required, part by part from major.
@@ -58,10 +67,12 @@ std::optional<FileVersion> SystemVersion();
 bool FncChkVersion(std::string &msg);
 bool FncChkVersion(std::string &msg, const std::optional<FileVersion> &current);
 
-// True when all three libraries can be found. Shows the message for the first
-// one missing (and looks no further).
+// True when all three libraries load with every entry point. Shows the
+// message for the first one that is missing or cannot be used (and looks no
+// further): "…が見つかりません!!" when there is no such file, otherwise
+// "…を読み込めません!!" with the file and the loader's reason.
 bool FncChkDll(Display &display);
-bool FncChkDll(Display &display, const std::function<bool(const std::string &)> &canBeFound);
+bool FncChkDll(Display &display, const std::function<LibraryProbe(const RequiredLibrary &)> &probe);
 
 // The settings file in the given program folder.
 std::string IniFilePathIn(const std::string &programFolder);

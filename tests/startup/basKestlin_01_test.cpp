@@ -79,9 +79,14 @@ TEST(StartupLibraries, OnlyTheFirstMissingOneIsReported)
     for (const auto &c : cases) {
         test::RecordingDisplay display;
         std::vector<std::string> asked;
-        bool found = FncChkDll(display, [&](const std::string &name) {
+        bool found = FncChkDll(display, [&](const RequiredLibrary &library) {
+            const std::string name = library.fileName;
             asked.push_back(name);
-            return std::find(c.missing.begin(), c.missing.end(), name) == c.missing.end();
+            const bool missing
+                = std::find(c.missing.begin(), c.missing.end(), name) != c.missing.end();
+            return LibraryProbe { missing ? LibraryProbe::State::Missing
+                                          : LibraryProbe::State::Usable,
+                                  name, "" };
         });
         EXPECT_FALSE(found);
         ASSERT_EQ(display.messages.size(), 1u) << c.shown;
@@ -97,8 +102,9 @@ TEST(StartupLibraries, OnlyTheFirstMissingOneIsReported)
 TEST(StartupLibraries, FailureOfTheSearchIsShownAsAWarning)
 {
     test::RecordingDisplay display;
-    EXPECT_FALSE(FncChkDll(
-        display, [](const std::string &) -> bool { throw std::runtime_error("search failed"); }));
+    EXPECT_FALSE(FncChkDll(display, [](const RequiredLibrary &) -> LibraryProbe {
+        throw std::runtime_error("search failed");
+    }));
     ASSERT_EQ(display.messages.size(), 1u);
     EXPECT_EQ(display.messages[0].text, "search failed");
     EXPECT_EQ(display.messages[0].title, kAppTitle);

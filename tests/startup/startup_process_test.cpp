@@ -88,6 +88,21 @@ TEST_F(StartupProcessTest, MissingLibraryIsReportedBeforeAnyWindow)
     }
 }
 
+TEST_F(StartupProcessTest, LibraryThatIsThereButUnusableIsNamedWithTheLoadersReason)
+{
+    // A library without the entry points asked for, then a file that is no library.
+    MakeProgramFolder({ "libcab32.so" });
+    fs::copy_file(dir / "libbsmtp.so", dir / "libcab32.so");
+    const QString cab = QString::fromStdString(dir / "libcab32.so");
+    const QString head = Message("Error", MsgIcon::Critical, "CAB32.DLLを読み込めません!!")
+                         + "\\r\\n" + cab + "\\r\\n" + cab + ": ";
+    EXPECT_EQ(ProbeStart(), QStringList { head + "undefined symbol: Cab" });
+    test::WriteFile(dir / "libcab32.so", "not a library\n");
+    const QStringList shown = ProbeStart();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].startsWith(head)) << shown[0].toStdString();
+}
+
 TEST_F(StartupProcessTest, SecondCopyIsRefusedAndACrashedOneBlocksNothing)
 {
     MakeProgramFolder();
