@@ -159,7 +159,9 @@ std::string GetSpecialFolder(int32_t code)
     // Read the user's folder settings anew: they may have changed since the last call.
     g_reload_user_special_dirs_cache();
     const char *documents = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS);
-    const char *folder = documents ? documents : g_get_home_dir();
+    // The configured folder may never have been made (or was removed): the
+    // callers write into what this gives, so it has to exist.
+    const char *folder = documents && FolderExists(documents) ? documents : g_get_home_dir();
     return folder ? std::string(folder) : std::string();
 }
 

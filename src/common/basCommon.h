@@ -24,8 +24,8 @@ bool WriteErrLog(Display &display, const std::string &message, const std::string
 // when the user cancels. hwnd is the owner window (kept for the callers' sake).
 std::string BrowseFolder(Display &display, uint32_t hwnd);
 
-// The path of a special folder; code 5 is the user's documents folder. Empty
-// when there is none.
+// The path of a special folder; code 5 is the user's documents folder, or the
+// home folder when the documents folder does not exist. Empty when there is none.
 std::string GetSpecialFolder(int32_t code);
 
 } // namespace kestlin

@@ -222,14 +222,20 @@ TEST(GetSpecialFolder, DocumentsFolderFollowsTheUserDirsSettings)
     std::filesystem::create_directories(dir / "config");
     WriteFile(dir / "config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/文書\"\n");
     const std::string home = dir.path();
-    // In a child, so that the settings are read fresh, with this HOME.
-    EXPECT_EXIT(
-        {
-            ::setenv("HOME", home.c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-            std::exit(GetSpecialFolder(5) == home + "/文書" ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    // In a child, so that the settings are read fresh, with this HOME. A
+    // configured folder that does not exist gives the home folder.
+    for (const bool made : { false, true }) {
+        if (made)
+            std::filesystem::create_directory(dir / "文書");
+        EXPECT_EXIT(
+            {
+                ::setenv("HOME", home.c_str(), 1);
+                ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+                std::exit(GetSpecialFolder(5) == (made ? home + "/文書" : home) ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << made;
+    }
     EXPECT_EXIT(
         {
             ::setenv("HOME", home.c_str(), 1);
