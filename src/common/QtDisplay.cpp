@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
 namespace kestlin {
 
@@ -31,6 +34,34 @@ QMessageBox::Icon BoxIcon(MsgIcon icon)
     return QMessageBox::NoIcon;
 }
 
+// The widest a message box may be on its screen: within Qt's own limit (the
+// whole screen up to 1024 pixels, beyond that the screen less 480, at most
+// 1000), and leaving room for the window's frame.
+int WidestBox(const QMessageBox &box)
+{
+    constexpr int kFrameRoom = 40;
+    const QScreen *screen = box.screen();
+    const int width = screen ? screen->availableGeometry().width() : 1024;
+    return width <= 1024 ? width - kFrameRoom : std::min(width - 480, 1000);
+}
+
+// Lines break where the text breaks them, as in a Windows message box: the
+// box is made as wide as its longest line. Only a line wider than the box
+// may be on the screen wraps. Left alone, the box wraps at half the screen,
+// in the middle of a Japanese word.
+void FitToLongestLine(QMessageBox &box)
+{
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    if (!label || !box.layout())
+        return;
+    label->setWordWrap(false);
+    const int textWidth = label->minimumSizeHint().width();
+    box.layout()->activate();
+    const int besideText = box.layout()->totalMinimumSize().width() - textWidth;
+    label->setWordWrap(true);
+    label->setMinimumWidth(std::min(textWidth, WidestBox(box) - besideText));
+}
+
 } // namespace
 
 QtDisplay::QtDisplay(QWidget *owner)
@@ -55,6 +86,7 @@ MsgResult QtDisplay::ShowMessage(const std::string &text, const std::string &tit
     box.setTextFormat(Qt::PlainText);
     // The messages carry CR LF, as they are also written to the logs.
     box.setText(FromUtf8(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    FitToLongestLine(box);
     // The button captions a Japanese desktop shows, whatever the translations loaded.
     if (buttons == MsgButtons::YesNo) {
         QPushButton *yes = box.addButton(QString::fromUtf8("はい"), QMessageBox::YesRole);

@@ -7,7 +7,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
 #include <functional>
 
@@ -67,6 +69,30 @@ TEST(QtDisplayTest, IconsMapToTheirQtKinds)
         SeenBox seen = WhileShown("OK", [&] { display.ShowMessage("x", kAppTitle, ours); });
         EXPECT_EQ(seen.icon, qts);
         EXPECT_EQ(seen.title.toStdString(), kAppTitle);
+    }
+}
+
+TEST(QtDisplayTest, BoxIsAsWideAsItsLongestLineAndWrapsOnlyWhatTheScreenCannotHold)
+{
+    // Two lines that Qt on its own wraps at half the screen, mid-word.
+    const QString success = QString::fromUtf8(
+        "石油動態報告メッセージは、「2026年03月05日14時07分09秒」に送信されました。\n"
+        "着信確認情報は、Ｅ－ＭＡＩＬで送信されてきます。Ｅ－ＭＡＩＬを確認してください。");
+    for (const QString &text : { success, QString(400, QChar(0x6CB9)) }) {
+        int lines = 0, boxWidth = 0;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            const auto *label = box->findChild<QLabel *>("qt_msgbox_label");
+            lines = label->height() / label->fontMetrics().lineSpacing();
+            boxWidth = box->frameGeometry().width();
+            box->accept();
+        });
+        QtDisplay().ShowMessage(text.toStdString(), kAppTitle, MsgIcon::Information);
+        if (text == success)
+            EXPECT_EQ(lines, 2);
+        else
+            EXPECT_GT(lines, 2);
+        EXPECT_LE(boxWidth, QApplication::primaryScreen()->availableGeometry().width());
     }
 }
 

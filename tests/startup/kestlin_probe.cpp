@@ -1,11 +1,13 @@
 // A test companion of the program, built only with the tests. It runs the
 // program's own start-up from wherever it is copied and prints what the user
 // would have been shown (mode "start"), or it shows the main window with a few
-// files in its list and saves pictures of it (mode "screenshots").
+// files in its list and saves pictures of it and of two of its messages
+// (mode "screenshots").
 #include "common/QtDisplay.h"
 #include "common/programfolder.h"
 #include "startup/Appearance.h"
 #include "startup/KestlinStart.h"
+#include "startup/SendSteps.h"
 #include "startup/frmKestlin_01.h"
 
 #include <QApplication>
@@ -103,16 +105,22 @@ int Screenshots(const QStringList &args)
          && ok;
     menu->hide();
 
-    // The refusal of a file dropped a second time, as the user sees it.
-    QTimer::singleShot(300, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            ok = Save(box->grab(), QDir(outDir).filePath(QStringLiteral("duplicate-file.png")))
-                 && ok;
-            box->accept();
-        }
-    });
+    // Messages as the user sees them: the refusal of a file dropped a second
+    // time, and the message after a submission.
+    auto saveNextMessage = [&](const QString &name) {
+        QTimer::singleShot(300, [&, name] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                ok = Save(box->grab(), QDir(outDir).filePath(name)) && ok;
+                box->accept();
+            }
+        });
+    };
+    saveNextMessage(QStringLiteral("duplicate-file.png"));
     std::unique_ptr<QMimeData> again(FileDrop(files.mid(0, 1)));
     window.Form_DragDrop(*again);
+    saveNextMessage(QStringLiteral("success-message.png"));
+    display.ShowMessage(kestlin::SendPipeline::SuccessMessage({ 2026, 3, 5, 14, 7, 9 }),
+                        kestlin::kAppTitle, kestlin::MsgIcon::Information);
     return ok ? 0 : 1;
 }
 
