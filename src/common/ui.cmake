@@ -1,1 +1,1 @@
-target_sources(kestlin_ui PRIVATE QtDisplay.cpp QtDisplay.h)
+target_sources(kestlin_ui PRIVATE ButtonKeys.cpp ButtonKeys.h QtDisplay.cpp QtDisplay.h)

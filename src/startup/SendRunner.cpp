@@ -1,6 +1,7 @@
 #include "startup/SendRunner.h"
 
 #include "common/Display.h"
+#include "common/Guarded.h"
 #include "startup/SendSteps.h"
 #include "startup/frmProgress.h"
 
@@ -8,6 +9,7 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QThread>
+#include <exception>
 #include <optional>
 
 namespace kestlin {
@@ -139,7 +141,16 @@ void RunSendWithProgress(const SendWindowParts &parts)
     WindowProgress progress(&progressWindow);
     pipeline.Progress(&progress);
     SendOutcome outcome;
-    QThread *worker = QThread::create([&] { outcome = pipeline.RunSteps(); });
+    QThread *worker = QThread::create([&] {
+        // Nothing may leave the worker thread: that would end the program.
+        try {
+            outcome = pipeline.RunSteps();
+        } catch (const std::exception &e) {
+            outcome = { SendOutcome::Kind::StepFailed, e.what() };
+        } catch (...) {
+            outcome = { SendOutcome::Kind::StepFailed, kUnknownFailure };
+        }
+    });
     QObject::connect(worker, &QThread::finished, &progressWindow, &frmProgress::Finish);
     worker->start();
     progressWindow.exec();

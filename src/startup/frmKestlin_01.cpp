@@ -1,16 +1,21 @@
 #include "startup/frmKestlin_01.h"
 
+#include "common/ButtonKeys.h"
 #include "common/Display.h"
+#include "common/Guarded.h"
 #include "settings/SettingsUi.h"
 #include "startup/Appearance.h"
 #include "startup/AttachmentList.h"
 #include "startup/SendUi.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -85,11 +90,18 @@ void frmKestlin_01::BuildControls()
     setTabOrder(lstFile_, cmdSend_);
     cmdAdd_->setFocus();
 
+    for (QPushButton *button : { cmdSend_, cmdAdd_, cmdDelete_ })
+        EnterPressesButton(button);
+
     connect(cmdAdd_, &QPushButton::clicked, this, &frmKestlin_01::cmdAdd_Click);
-    connect(cmdDelete_, &QPushButton::clicked, this, &frmKestlin_01::cmdDelete_Click);
-    connect(cmdSend_, &QPushButton::clicked, this, [this] { RunSendFromWindow(*this); });
-    connect(lstFile_, &QListWidget::clicked, this, &frmKestlin_01::lstFile_Click);
-    connect(lstFile_, &QListWidget::currentRowChanged, this, &frmKestlin_01::lstFile_Click);
+    connect(cmdDelete_, &QPushButton::clicked, this,
+            [this] { Guarded(&frmKestlin_01::cmdDelete_Click); });
+    connect(cmdSend_, &QPushButton::clicked, this,
+            [this] { RunGuarded(display_, [this] { RunSendFromWindow(*this); }); });
+    connect(lstFile_, &QListWidget::clicked, this,
+            [this] { Guarded(&frmKestlin_01::lstFile_Click); });
+    connect(lstFile_, &QListWidget::currentRowChanged, this,
+            [this] { Guarded(&frmKestlin_01::lstFile_Click); });
 
     setAcceptDrops(true);
     for (QWidget *control : std::initializer_list<QWidget *> {
@@ -134,8 +146,13 @@ void frmKestlin_01::BuildExtraCommands()
     cmdMenu_->setArrowType(Qt::DownArrow);
     cmdMenu_->setAutoRaise(true);
     cmdMenu_->setAutoFillBackground(true);
-    cmdMenu_->setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab after "送信" and opened with Space or Enter, so that the
+    // two commands need no mouse.
+    cmdMenu_->setFocusPolicy(Qt::TabFocus);
+    EnterPressesButton(cmdMenu_);
+    setTabOrder(cmdSend_, cmdMenu_);
     cmdMenu_->setToolTip(Text("バージョン情報・設定"));
+    cmdMenu_->setAccessibleName(cmdMenu_->toolTip());
     cmdMenu_->setGeometry(Frame1_->width() - 26, 0, 18, 15);
     cmdMenu_->show();
 }
@@ -148,7 +165,7 @@ void frmKestlin_01::RunExtraCommand(Show show)
     if (inExtraCommand_)
         return;
     inExtraCommand_ = true;
-    show();
+    RunGuarded(display_, show);
     inExtraCommand_ = false;
 }
 
@@ -171,6 +188,12 @@ void frmKestlin_01::ShowCentred()
     show();
 }
 
+template<typename Handler>
+void frmKestlin_01::Guarded(Handler handler)
+{
+    RunGuarded(display_, [this, handler] { (this->*handler)(); });
+}
+
 void frmKestlin_01::Form_Activate()
 {
     if (!SettingsFileStillThere(iniFilePath_))
@@ -183,7 +206,7 @@ void frmKestlin_01::cmdAdd_Click()
         const auto path = display_.ChooseExistingFile("ﾌｧｲﾙを指定");
         if (path)
             AddChosenFile(*lstFile_, display_, *path);
-    } catch (const std::exception &) {
+    } catch (...) {
         // Nothing is added when the dialog fails.
     }
 }
@@ -212,7 +235,7 @@ void frmKestlin_01::Form_DragDrop(const QMimeData &data)
             AddDroppedFiles(*lstFile_, display_, paths);
             return;
         }
-    } catch (const std::exception &) { }
+    } catch (...) { }
     display_.ShowMessage("そのｵﾌﾞｼﾞｪｸﾄはﾘｽﾄに追加できません。", kAppTitle, MsgIcon::Exclamation);
 }
 
@@ -220,8 +243,22 @@ bool frmKestlin_01::event(QEvent *e)
 {
     const bool handled = QWidget::event(e);
     if (e->type() == QEvent::WindowActivate)
-        Form_Activate();
+        Guarded(&frmKestlin_01::Form_Activate);
     return handled;
+}
+
+void frmKestlin_01::keyPressEvent(QKeyEvent *e)
+{
+    // Shift+F10 is the Menu key of keyboards without one: the same menu, at
+    // the same place, as the window system gives the Menu key.
+    if (e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier) {
+        QWidget *target = focusWidget() ? focusWidget() : this;
+        const QPoint at = target->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &menu);
+        return;
+    }
+    QWidget::keyPressEvent(e);
 }
 
 bool frmKestlin_01::eventFilter(QObject *watched, QEvent *e)

@@ -58,6 +58,7 @@ public:
 protected:
     bool event(QEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
     void dragEnterEvent(QDragEnterEvent *e) override;
     void dragMoveEvent(QDragMoveEvent *e) override;
     void dropEvent(QDropEvent *e) override;
@@ -68,6 +69,9 @@ private:
     void AcceptDropsOn(QWidget *control);
     template<typename Show>
     void RunExtraCommand(Show show);
+    // Runs a handler; a run-time failure in it is shown, not passed on to Qt.
+    template<typename Handler>
+    void Guarded(Handler handler);
 
     Display &display_;
     std::string iniFilePath_;

@@ -10,6 +10,7 @@
 #include <QDropEvent>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -153,8 +154,8 @@ TEST_F(MainWindowTest, LoadSetsCaptionAndTheExtraCommandsInOrder)
     EXPECT_EQ(window.contextMenuPolicy(), Qt::ActionsContextMenu);
     ASSERT_NE(window.cmdMenu(), nullptr);
     EXPECT_EQ(window.cmdMenu()->menu()->actions(), actions);
-    // The menu button stays out of the way of the tab order.
-    EXPECT_EQ(window.cmdMenu()->focusPolicy(), Qt::NoFocus);
+    // The menu button is reached by Tab; a click does not take the focus.
+    EXPECT_EQ(window.cmdMenu()->focusPolicy(), Qt::TabFocus);
     EXPECT_TRUE(window.Frame1()->rect().contains(window.cmdMenu()->geometry()));
 }
 
@@ -176,6 +177,42 @@ TEST_F(MainWindowTest, RightClickAnywhereOffersTheExtraCommands)
                                 target->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(const_cast<QWidget *>(target), &click);
         EXPECT_EQ(offered, window.actions()) << target->objectName().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, KeyboardAloneReachesEveryCommand)
+{
+    ASSERT_TRUE(window.Form_Load());
+    window.ShowCentred();
+    auto press = [](QWidget *target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers, key == Qt::Key_Space ? " " : "");
+        QApplication::sendEvent(target, &event);
+    };
+    // Enter presses the focused button.
+    display.chosenPaths.push_back(File("a.csv"));
+    press(window.cmdAdd(), Qt::Key_Return);
+    EXPECT_EQ(window.lstFile()->count(), 1);
+
+    // Tab after "送信" reaches the menu button; Enter, Space and Shift+F10
+    // (on any control) open the menu of the extra commands.
+    QWidget *next = window.cmdSend()->nextInFocusChain();
+    while (!(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+    EXPECT_EQ(next, window.cmdMenu());
+    window.lstFile()->setFocus();
+    const std::pair<QWidget *, int> ways[] = { { window.cmdMenu(), Qt::Key_Return },
+                                               { window.lstFile(), Qt::Key_F10 },
+                                               { window.cmdMenu(), Qt::Key_Space } };
+    for (const auto &[target, key] : ways) {
+        QList<QAction *> offered;
+        QTimer::singleShot(0, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                offered = menu->actions();
+                menu->close();
+            }
+        });
+        press(target, key, key == Qt::Key_F10 ? Qt::ShiftModifier : Qt::NoModifier);
+        EXPECT_EQ(offered, window.actions()) << key;
     }
 }
 
