@@ -1,6 +1,8 @@
 #include "settings/frmIniFile.h"
 
+#include "common/ButtonKeys.h"
 #include "common/Display.h"
+#include "common/Guarded.h"
 #include "common/basCommon.h"
 #include "common/files.h"
 #include "common/programfolder.h"
@@ -8,9 +10,11 @@
 #include "settings/SettingsStore.h"
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -82,17 +86,29 @@ void KeepFirstLine(QLineEdit *edit)
     });
 }
 
-// Keys that type a character other than a digit never reach the port field;
-// backspace, editing shortcuts (paste included) and navigation keys do.
-bool RefusedPortKey(const QKeyEvent &key)
+// What typed or committed text gives the port field: its digits, the
+// full-width ones of a Japanese input method as ASCII digits, and nothing else.
+QString PortDigits(const QString &typed)
+{
+    QString digits;
+    for (QChar c : typed) {
+        if (c >= u'0' && c <= u'9')
+            digits += c;
+        else if (c >= u'\uFF10' && c <= u'\uFF19')
+            digits += QChar(u'0' + (c.unicode() - u'\uFF10'));
+    }
+    return digits;
+}
+
+// A key that types a character, rather than backspace, an editing shortcut
+// (paste included) or a navigation key.
+bool TypesCharacter(const QKeyEvent &key)
 {
     const QString text = key.text();
     if (text.isEmpty())
         return false;
     const QChar c = text.front();
-    if (c == u'\b' || c < u' ' || c == QChar(0x7f))
-        return false;
-    return !(c >= u'0' && c <= u'9');
+    return !(c < u' ' || c == QChar(0x7f));
 }
 
 } // namespace
@@ -201,7 +217,8 @@ void frmIniFile::BuildControls()
             button->setObjectName(options[code].name);
             grid->addWidget(button, options[code].row, options[code].column);
             group->addButton(button, static_cast<int>(code));
-            connect(button, &QRadioButton::toggled, this, [this] { FncSetCertify(); });
+            connect(button, &QRadioButton::toggled, this,
+                    [this] { RunGuarded(display_, [this] { FncSetCertify(); }); });
             opt_[code] = button;
         }
         mail->addWidget(box, row, 1);
@@ -223,7 +240,8 @@ void frmIniFile::BuildControls()
         button->setAutoDefault(false);
         button->setFixedWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("……")) + 12);
         system->addWidget(button, index, 2);
-        connect(button, &QPushButton::clicked, this, [this, index] { OnFolderButton(index); });
+        connect(button, &QPushButton::clicked, this,
+                [this, index] { RunGuarded(display_, [this, index] { OnFolderButton(index); }); });
         cmdDialog_[static_cast<size_t>(index)] = button;
     }
 
@@ -236,12 +254,18 @@ void frmIniFile::BuildControls()
     cmdEstablish_->setObjectName("cmdEstablish");
     cmdEnd_ = new QPushButton(QStringLiteral("終了"));
     cmdEnd_->setObjectName("cmdEnd");
+    // No default button: Enter in a field must not save or close. Enter on
+    // a button presses that button.
     for (QPushButton *button : { cmdEstablish_, cmdEnd_ })
-        button->setAutoDefault(false); // Enter in a field must not save or close.
+        button->setAutoDefault(false);
+    for (QPushButton *button :
+         { cmdDialog_[0], cmdDialog_[1], cmdDialog_[2], cmdEstablish_, cmdEnd_ })
+        EnterPressesButton(button);
     row->addWidget(cmdEstablish_);
     row->addStretch();
     row->addWidget(cmdEnd_);
-    connect(cmdEstablish_, &QPushButton::clicked, this, [this] { OnEstablish(); });
+    connect(cmdEstablish_, &QPushButton::clicked, this,
+            [this] { RunGuarded(display_, [this] { OnEstablish(); }); });
     connect(cmdEnd_, &QPushButton::clicked, this, &QDialog::reject);
 
     for (QLineEdit *password : { txtUPassWord_, txtMPassWord_ }) {
@@ -249,7 +273,8 @@ void frmIniFile::BuildControls()
         password->setStyle(passwordStyle_.get());
     }
     txtMPort_->installEventFilter(this);
-    connect(txtMPort_, &QLineEdit::textChanged, this, [this] { OnPortChanged(); });
+    connect(txtMPort_, &QLineEdit::textChanged, this,
+            [this] { RunGuarded(display_, [this] { OnPortChanged(); }); });
 }
 
 void frmIniFile::SetTabOrder()
@@ -267,7 +292,19 @@ void frmIniFile::SetTabOrder()
 void frmIniFile::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    Activate();
+    RunGuarded(display_, [this] { Activate(); });
+}
+
+void frmIniFile::keyPressEvent(QKeyEvent *event)
+{
+    // The form has no cancel button: Esc, often pressed once too many after
+    // the input method's candidate list, must not throw away what was typed.
+    // "終了" and the window's close button still close without saving.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void frmIniFile::Activate()
@@ -285,16 +322,45 @@ void frmIniFile::Activate()
 
 bool frmIniFile::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == txtMPort_ && event->type() == QEvent::KeyPress
-        && RefusedPortKey(*static_cast<QKeyEvent *>(event)))
+    if (watched != txtMPort_)
+        return QDialog::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (!TypesCharacter(*key))
+            return false;
+        const QString digits = PortDigits(key->text());
+        if (digits == key->text())
+            return false;
+        // A full-width digit goes in as its ASCII digit; anything else is dropped.
+        if (!digits.isEmpty())
+            txtMPort_->insert(digits);
         return true;
-    return QDialog::eventFilter(watched, event);
+    }
+    if (event->type() == QEvent::InputMethod) {
+        // Text the input method commits, as it does for digits typed with it on.
+        const auto *input = static_cast<QInputMethodEvent *>(event);
+        const QString digits = PortDigits(input->commitString());
+        if (digits == input->commitString())
+            return false;
+        QInputMethodEvent filtered(input->preeditString(), input->attributes());
+        filtered.setCommitString(digits, input->replacementStart(), input->replacementLength());
+        QCoreApplication::sendEvent(txtMPort_, &filtered);
+        return true;
+    }
+    return false;
 }
 
 void frmIniFile::OnPortChanged()
 {
     if (!IsPortNumber(txtMPort_->text()))
         txtMPort_->setText(kPortDefault);
+    // The limit is on typing: a longer port read from the settings file is
+    // shown whole (see ShowValues) until it is edited down to the limit.
+    if (txtMPort_->maxLength() > kPortMaxLength && txtMPort_->text().size() <= kPortMaxLength) {
+        const int cursor = txtMPort_->cursorPosition();
+        txtMPort_->setMaxLength(kPortMaxLength);
+        txtMPort_->setCursorPosition(cursor);
+    }
 }
 
 bool frmIniFile::FncLoadIni(int16_t mode)
@@ -313,6 +379,9 @@ bool frmIniFile::FncLoadIni(int16_t mode)
     } catch (const std::exception &e) {
         failure = e.what();
         loaded = false;
+    } catch (...) {
+        failure = kUnknownFailure;
+        loaded = false;
     }
     if (!failure.empty())
         display_.ShowMessage(failure, kAppTitle, MsgIcon::Exclamation);
@@ -330,6 +399,7 @@ void frmIniFile::ShowValues(const SettingsValues &v)
         { txtSLog_, &v.sLog },           { txtSTempLog_, &v.sTempLog },
         { txtSTemp_, &v.sTemp },
     };
+    txtMPort_->setMaxLength(std::max<int>(kPortMaxLength, Q(v.mPort).size()));
     for (const auto &[edit, text] : texts)
         edit->setText(Q(*text));
     // Setting the text it already has is no change to Qt, but the port rule
@@ -408,9 +478,17 @@ QWidget *frmIniFile::FieldWidget(SettingsField field) const
     return nullptr;
 }
 
+std::optional<SettingsCheckFailure> frmIniFile::CheckValues(const SettingsValues &values) const
+{
+    return CheckSettings(values);
+}
+
 bool frmIniFile::FncChkInput()
 {
-    const std::optional<SettingsCheckFailure> failure = CheckSettings(Values());
+    std::optional<SettingsCheckFailure> failure;
+    // A run-time failure of the checks is shown and counts as a failed check.
+    if (!RunGuarded(display_, [&] { failure = CheckValues(Values()); }))
+        return false;
     if (!failure)
         return true;
     display_.ShowMessage(failure->message, kAppTitle, MsgIcon::Exclamation);

@@ -7,6 +7,7 @@
 // Every control carries its historical control name as objectName. The three
 // folder buttons, once a control array, all carry "cmdDialog" and tell their
 // place by the dynamic property "index" (0 LOG, 1 attachment log, 2 work folder).
+#include "settings/SettingsCheck.h"
 #include "settings/SettingsValues.h"
 
 #include <QDialog>
@@ -47,7 +48,10 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // The checks of FncChkInput.
+    virtual std::optional<SettingsCheckFailure> CheckValues(const SettingsValues &values) const;
 
 private:
     void BuildControls();

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QGroupBox>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -236,6 +238,67 @@ TEST_F(SettingsDialog, PortTakesOnlyDigitsAndFallsBackTo25)
         port->setText(QString::fromUtf8(notPort));
         EXPECT_EQ(port->text(), "25") << notPort;
     }
+}
+
+TEST_F(SettingsDialog, FullWidthDigitsOfTheInputMethodBecomeDigits)
+{
+    dialog.show();
+    QLineEdit *port = Edit("txtMPort");
+    port->setText("1");
+    for (const char *committed : { "５８７", "２ポ５" }) {
+        QInputMethodEvent commit;
+        commit.setCommitString(QString::fromUtf8(committed));
+        QApplication::sendEvent(port, &commit);
+    }
+    QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("０"));
+    QApplication::sendEvent(port, &key);
+    EXPECT_EQ(port->text(), "1587250") << "other characters are still dropped";
+}
+
+TEST_F(SettingsDialog, LongStoredPortIsShownWholeAndTypingCannotLengthenIt)
+{
+    SaveSample(ini);
+    ASSERT_TRUE(clsIniFile().WriteIniValue("1234567890123", "MAIL", "PORT", ini));
+    dialog.show();
+    QLineEdit *port = Edit("txtMPort");
+    QTest::keyClicks(port, "4");
+    EXPECT_EQ(port->text(), "1234567890123");
+    port->selectAll();
+    QTest::keyClicks(port, "98765432109");
+    EXPECT_EQ(port->text(), "987654321") << "typing keeps its limit of nine";
+}
+
+TEST_F(SettingsDialog, EnterPressesTheFocusedButtonOnlyAndEscapeKeepsTheDialog)
+{
+    dialog.show();
+    FillValid();
+    for (QWidget *target : std::initializer_list<QWidget *> { Edit("txtMSubject"), &dialog }) {
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Escape);
+    }
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(NameTaken(ini));
+    EXPECT_EQ(Text("txtMSubject"), "【石油動態報告】") << "what was typed is kept";
+    QTest::keyClick(Button("cmdEstablish"), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(NameTaken(ini));
+}
+
+TEST_F(SettingsDialog, RunTimeFailureOfTheCheckIsShownAndNothingIsSaved)
+{
+    struct FailingCheck : frmIniFile
+    {
+        using frmIniFile::frmIniFile;
+        std::optional<SettingsCheckFailure> CheckValues(const SettingsValues &) const override
+        {
+            throw std::runtime_error("check failed");
+        }
+    } failing(nullptr, display, ini);
+    failing.show();
+    failing.findChild<QPushButton *>("cmdEstablish")->click();
+    EXPECT_EQ(Messages(), std::vector<std::string> { "check failed" });
+    EXPECT_TRUE(failing.isVisible());
+    EXPECT_FALSE(NameTaken(ini));
 }
 
 TEST_F(SettingsDialog, PastedLineBreaksNeverReachAField)
