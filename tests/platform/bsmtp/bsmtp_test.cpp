@@ -174,6 +174,29 @@ TEST_F(Smtp, MessageReadsBackThroughAMimeParser)
     EXPECT_EQ(mail.Get("attachment_encoding"), "base64");
 }
 
+// The line end before a boundary is the boundary's: a body that ends in
+// line ends keeps every one of them, and the attachment stays as it was.
+TEST_F(Smtp, BodyReadsBackWithEveryLineEnd)
+{
+    Start();
+    const std::string path = dir_ / "TMP1.txt";
+    const std::string content = RandomBytes(100, 9);
+    kestlin::test::WriteFile(path, content);
+    const std::vector<std::string> bodies { "U01,me@kestlin.test\r\n\r\n\r\n", "b", "",
+                                            "株式会社髙橋\r\n\r\n" };
+    for (const std::string &body : bodies)
+        ASSERT_EQ(Call(ServerString(server_.port()), "<a@kestlin.test>", Sender(""), kSubject, body,
+                       path + "|TMP1.txt|application/octet-stream"),
+                  "");
+    ASSERT_TRUE(server_.WaitForMessages(bodies.size()));
+    for (size_t i = 0; i < bodies.size(); ++i) {
+        const ParsedMail mail = ParseWithPython(server_.Received().at(i).path);
+        ASSERT_TRUE(mail.ok) << mail.error;
+        EXPECT_EQ(mail.Get("body"), bodies[i]);
+        EXPECT_EQ(mail.Get("attachment_bytes"), content);
+    }
+}
+
 TEST_F(Smtp, CharactersOutsideIsoTwentyTwoJpFallBackToUtf8)
 {
     Start();
