@@ -121,14 +121,20 @@ std::string Tail(const std::string &text)
     return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
 }
 
-// A self-signed certificate for 127.0.0.1, made with the openssl command.
+// A certificate for 127.0.0.1 from a certificate authority of its own
+// (ca.pem), made with the openssl command.
 bool MakeCertificate(const std::string &folder, std::string &reason)
 {
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1"
-                                " -nodes -days 2 -subj /CN=127.0.0.1"
-                                " -addext subjectAltName=IP:127.0.0.1 -keyout '"
-                                + folder + "/key.pem' -out '" + folder + "/cert.pem' >'" + folder
-                                + "/openssl.log' 2>&1";
+    const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string command = "cd '" + folder + "' && { openssl req -x509" + key
+                                + " -days 2 -subj /CN=Kestlin-Test-CA -keyout ca.key -out ca.pem"
+                                  " && openssl req"
+                                + key
+                                + " -subj /CN=127.0.0.1 -keyout key.pem -out cert.csr"
+                                  " && printf 'subjectAltName=IP:127.0.0.1\\n' >cert.ext"
+                                  " && openssl x509 -req -in cert.csr -CA ca.pem -CAkey ca.key"
+                                  " -CAcreateserial -days 2 -extfile cert.ext -out cert.pem;"
+                                  " } >openssl.log 2>&1";
     if (std::system(command.c_str()) != 0) {
         reason = "openssl could not make a certificate: " + ReadAll(folder + "/openssl.log");
         return false;

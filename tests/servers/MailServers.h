@@ -18,8 +18,9 @@ struct SmtpOptions
     std::vector<std::string> mechanisms { "LOGIN", "PLAIN", "CRAM-MD5" };
     std::string user = "user";
     std::string password = "password";
-    // Offer STARTTLS (or speak TLS from the start) with a self-signed
-    // certificate made with the openssl command: no client trusts it.
+    // Offer STARTTLS (or speak TLS from the start) with a certificate from
+    // a certificate authority made with the openssl command (folder()/ca.pem):
+    // no client trusts it unless told.
     bool startTls = false;
     bool implicitTls = false;
     // 0: a free port.
