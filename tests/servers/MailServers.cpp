@@ -394,6 +394,105 @@ bool Pop3Server::Start(const Pop3Options &options, std::string &reason)
     return true;
 }
 
+// ---------------------------------------------------------------- scripted
+
+ScriptedServer::ScriptedServer(std::vector<Step> script)
+    : lastByte_(std::chrono::steady_clock::now())
+{
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr *>(&address), length) == 0
+        && ::listen(listener_, 1) == 0
+        && ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, script = std::move(script)] { Play(script); });
+}
+
+// Shutting the sockets down ends whatever call the script waits in; they
+// are closed only then, so that no other socket can take their number.
+ScriptedServer::~ScriptedServer()
+{
+    ::shutdown(listener_, SHUT_RDWR);
+    ::shutdown(connection_, SHUT_RDWR);
+    thread_.join();
+    ::close(connection_);
+    ::close(listener_);
+}
+
+std::string ScriptedServer::Heard() const
+{
+    std::lock_guard lock(mutex_);
+    return heard_;
+}
+
+void ScriptedServer::Play(const std::vector<Step> &script)
+{
+    const int fd = ::accept(listener_, nullptr, nullptr);
+    connection_ = fd;
+    lastByte_ = std::chrono::steady_clock::now();
+    size_t cursor = 0; // in heard_, past what the script has read
+    const auto receive = [&] {
+        char chunk[65536];
+        const ssize_t count = ::recv(fd, chunk, sizeof chunk, 0);
+        std::lock_guard lock(mutex_);
+        heard_.append(chunk, static_cast<size_t>(std::max<ssize_t>(count, 0)));
+        return count > 0;
+    };
+    const auto readPast = [&](const char *end) {
+        for (;;) {
+            const size_t found = Heard().find(end, cursor);
+            if (found != std::string::npos) {
+                cursor = found + std::strlen(end);
+                return true;
+            }
+            if (!receive())
+                return false;
+        }
+    };
+    const auto send = [&](const std::string &bytes) {
+        const bool sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL)
+                          == static_cast<ssize_t>(bytes.size());
+        lastByte_ = std::chrono::steady_clock::now();
+        return sent;
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool going = fd >= 0;
+    for (auto step = script.begin(); going && step != script.end(); ++step) {
+        switch (step->kind) {
+        case Step::Read:
+            going = readPast("\n");
+            break;
+        case Step::ReadData:
+            going = readPast("\r\n.\r\n");
+            break;
+        case Step::Send:
+            going = send(step->text);
+            break;
+        case Step::Drip:
+            for (size_t i = 0; going && i < step->text.size(); ++i) {
+                going = send(step->text.substr(i, 1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(step->ms));
+            }
+            break;
+        case Step::Flood:
+            while (going && std::chrono::steady_clock::now() < until)
+                going = send(step->text);
+            break;
+        case Step::Pause:
+            std::this_thread::sleep_for(std::chrono::milliseconds(step->ms));
+            break;
+        case Step::Close:
+            ::shutdown(fd, SHUT_RDWR);
+            going = false;
+            break;
+        }
+    }
+    while (going && receive()) { }
+}
+
 // ---------------------------------------------------------------- helpers
 
 bool PortCanBeBound(int port, std::string &reason)
