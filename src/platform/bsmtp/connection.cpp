@@ -31,11 +31,6 @@ namespace {
 // rules), short enough that an endless line ends at once.
 const size_t kMaxLine = 8192;
 
-std::string HostInUrl(const std::string &host)
-{
-    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
-}
-
 bool IsAddress(const std::string &host)
 {
     unsigned char address[sizeof(in6_addr)];
@@ -130,11 +125,17 @@ std::string Connection::Shown(const std::string &line)
     return line.size() > limit ? shown + "…" : shown;
 }
 
+std::string Connection::Url(const char *scheme) const
+{
+    const std::string &host = server_.host;
+    return std::string(scheme) + "://"
+           + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":"
+           + std::to_string(server_.port) + "/";
+}
+
 bool Connection::Open(bool tls)
 {
-    const std::string url
-        = "http://" + HostInUrl(server_.host) + ":" + std::to_string(server_.port) + "/";
-    plain_ = ConnectOnly(url, server_.timeoutSeconds, error_);
+    plain_ = ConnectOnly(Url("http"), server_.timeoutSeconds, error_);
     if (!plain_)
         return Break(std::string(leads_.connect) + "curl_easy_init");
     curl_easy_setopt(plain_, CURLOPT_SOCKOPTFUNCTION, &LimitSendBuffer);
@@ -153,9 +154,7 @@ bool Connection::StartTls()
     // Bytes that came before the handshake were not protected by it.
     if (Unasked("暗号化を始める前に"))
         return false;
-    const std::string url
-        = "https://" + HostInUrl(server_.host) + ":" + std::to_string(server_.port) + "/";
-    tls_ = ConnectOnly(url, server_.timeoutSeconds, error_);
+    tls_ = ConnectOnly(Url("https"), server_.timeoutSeconds, error_);
     if (!tls_)
         return Break(std::string(leads_.tls) + "curl_easy_init");
     curl_easy_setopt(tls_, CURLOPT_OPENSOCKETFUNCTION, &SameSocket);

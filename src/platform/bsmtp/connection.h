@@ -69,6 +69,7 @@ private:
     bool Unasked(const char *before);
     void StartWait(const std::string &what);
     std::string Where() const;
+    std::string Url(const char *scheme) const;
     std::string ConnectFailure(CURLcode code, CURL *curl) const;
     std::string TlsFailure(CURLcode code) const;
     bool Broken(CURLcode code);
