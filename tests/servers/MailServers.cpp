@@ -422,35 +422,26 @@ ScriptedServer::~ScriptedServer()
     ::close(listener_);
 }
 
-std::string ScriptedServer::Heard() const
-{
-    std::lock_guard lock(mutex_);
-    return heard_;
-}
-
 void ScriptedServer::Play(const std::vector<Step> &script)
 {
     const int fd = ::accept(listener_, nullptr, nullptr);
     connection_ = fd;
     lastByte_ = std::chrono::steady_clock::now();
-    size_t cursor = 0; // in heard_, past what the script has read
+    std::string heard; // what the client sent and the script has not read
     const auto receive = [&] {
         char chunk[65536];
         const ssize_t count = ::recv(fd, chunk, sizeof chunk, 0);
-        std::lock_guard lock(mutex_);
-        heard_.append(chunk, static_cast<size_t>(std::max<ssize_t>(count, 0)));
+        heard.append(chunk, static_cast<size_t>(std::max<ssize_t>(count, 0)));
         return count > 0;
     };
-    const auto readPast = [&](const char *end) {
-        for (;;) {
-            const size_t found = Heard().find(end, cursor);
-            if (found != std::string::npos) {
-                cursor = found + std::strlen(end);
-                return true;
-            }
+    const auto readPast = [&](const std::string &end) {
+        size_t found;
+        while ((found = heard.find(end)) == std::string::npos) {
             if (!receive())
                 return false;
         }
+        heard.erase(0, found + end.size());
+        return true;
     };
     const auto send = [&](const std::string &bytes) {
         const bool sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL)

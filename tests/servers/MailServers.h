@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <map>
-#include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -134,8 +133,6 @@ public:
     int port() const { return port_; }
     // When the server last sent a byte (or took the connection).
     std::chrono::steady_clock::time_point LastByte() const { return lastByte_; }
-    // Everything the client sent.
-    std::string Heard() const;
 
 private:
     void Play(const std::vector<Step> &script);
@@ -144,8 +141,6 @@ private:
     std::atomic<int> connection_ { -1 };
     int port_ = 0;
     std::atomic<std::chrono::steady_clock::time_point> lastByte_;
-    mutable std::mutex mutex_;
-    std::string heard_;
     std::thread thread_;
 };
 

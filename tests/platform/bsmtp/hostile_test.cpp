@@ -146,11 +146,9 @@ TEST_P(Hostile, NoSuccessWithoutAcceptanceAndNoWaitBeyondTheTimeOut)
     std::printf("[ hostile  ] %-34s %6.2f s, bound %6.2f s\n", scenario.name, seconds(end),
                 seconds(bound));
     EXPECT_LE(end, bound);
+    // The scripts that serve answer the message only after its last line.
     if (!*scenario.lead) {
         EXPECT_TRUE(sent) << reason;
-        if (!scenario.pop3) {
-            EXPECT_NE(server.Heard().find("\r\n.\r\n"), std::string::npos);
-        }
     } else {
         EXPECT_FALSE(sent);
         EXPECT_EQ(reason.rfind(scenario.lead, 0), 0u) << reason;
