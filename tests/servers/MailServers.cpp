@@ -121,14 +121,20 @@ std::string Tail(const std::string &text)
     return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
 }
 
-// A self-signed certificate for 127.0.0.1, made with the openssl command.
+// A certificate for 127.0.0.1 from a certificate authority of its own
+// (ca.pem), made with the openssl command.
 bool MakeCertificate(const std::string &folder, std::string &reason)
 {
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1"
-                                " -nodes -days 2 -subj /CN=127.0.0.1"
-                                " -addext subjectAltName=IP:127.0.0.1 -keyout '"
-                                + folder + "/key.pem' -out '" + folder + "/cert.pem' >'" + folder
-                                + "/openssl.log' 2>&1";
+    const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string command = "cd '" + folder + "' && { openssl req -x509" + key
+                                + " -days 2 -subj /CN=Kestlin-Test-CA -keyout ca.key -out ca.pem"
+                                  " && openssl req"
+                                + key
+                                + " -subj /CN=127.0.0.1 -keyout key.pem -out cert.csr"
+                                  " && printf 'subjectAltName=IP:127.0.0.1\\n' >cert.ext"
+                                  " && openssl x509 -req -in cert.csr -CA ca.pem -CAkey ca.key"
+                                  " -CAcreateserial -days 2 -extfile cert.ext -out cert.pem;"
+                                  " } >openssl.log 2>&1";
     if (std::system(command.c_str()) != 0) {
         reason = "openssl could not make a certificate: " + ReadAll(folder + "/openssl.log");
         return false;
@@ -386,6 +392,96 @@ bool Pop3Server::Start(const Pop3Options &options, std::string &reason)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+// ---------------------------------------------------------------- scripted
+
+ScriptedServer::ScriptedServer(std::vector<Step> script)
+    : lastByte_(std::chrono::steady_clock::now())
+{
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr *>(&address), length) == 0
+        && ::listen(listener_, 1) == 0
+        && ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, script = std::move(script)] { Play(script); });
+}
+
+// Shutting the sockets down ends whatever call the script waits in; they
+// are closed only then, so that no other socket can take their number.
+ScriptedServer::~ScriptedServer()
+{
+    ::shutdown(listener_, SHUT_RDWR);
+    ::shutdown(connection_, SHUT_RDWR);
+    thread_.join();
+    ::close(connection_);
+    ::close(listener_);
+}
+
+void ScriptedServer::Play(const std::vector<Step> &script)
+{
+    const int fd = ::accept(listener_, nullptr, nullptr);
+    connection_ = fd;
+    lastByte_ = std::chrono::steady_clock::now();
+    std::string heard; // what the client sent and the script has not read
+    const auto receive = [&] {
+        char chunk[65536];
+        const ssize_t count = ::recv(fd, chunk, sizeof chunk, 0);
+        heard.append(chunk, static_cast<size_t>(std::max<ssize_t>(count, 0)));
+        return count > 0;
+    };
+    const auto readPast = [&](const std::string &end) {
+        size_t found;
+        while ((found = heard.find(end)) == std::string::npos) {
+            if (!receive())
+                return false;
+        }
+        heard.erase(0, found + end.size());
+        return true;
+    };
+    const auto send = [&](const std::string &bytes) {
+        const bool sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL)
+                          == static_cast<ssize_t>(bytes.size());
+        lastByte_ = std::chrono::steady_clock::now();
+        return sent;
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool going = fd >= 0;
+    for (auto step = script.begin(); going && step != script.end(); ++step) {
+        switch (step->kind) {
+        case Step::Read:
+            going = readPast("\n");
+            break;
+        case Step::ReadData:
+            going = readPast("\r\n.\r\n");
+            break;
+        case Step::Send:
+            going = send(step->text);
+            break;
+        case Step::Drip:
+            for (size_t i = 0; going && i < step->text.size(); ++i) {
+                going = send(step->text.substr(i, 1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(step->ms));
+            }
+            break;
+        case Step::Flood:
+            while (going && std::chrono::steady_clock::now() < until)
+                going = send(step->text);
+            break;
+        case Step::Pause:
+            std::this_thread::sleep_for(std::chrono::milliseconds(step->ms));
+            break;
+        case Step::Close:
+            ::shutdown(fd, SHUT_RDWR);
+            going = false;
+            break;
+        }
+    }
+    while (going && receive()) { }
 }
 
 // ---------------------------------------------------------------- helpers

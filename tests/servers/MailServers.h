@@ -3,9 +3,12 @@
 // with /usr/bin/python3) and a POP3 server (Debian's dovecot), each started
 // with a configuration of its own in a fresh temporary folder and stopped by
 // its process id when the object goes away.
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace kestlin::test {
@@ -18,8 +21,9 @@ struct SmtpOptions
     std::vector<std::string> mechanisms { "LOGIN", "PLAIN", "CRAM-MD5" };
     std::string user = "user";
     std::string password = "password";
-    // Offer STARTTLS (or speak TLS from the start) with a self-signed
-    // certificate made with the openssl command: no client trusts it.
+    // Offer STARTTLS (or speak TLS from the start) with a certificate from
+    // a certificate authority made with the openssl command (folder()/ca.pem):
+    // no client trusts it unless told.
     bool startTls = false;
     bool implicitTls = false;
     // 0: a free port.
@@ -98,6 +102,46 @@ private:
     std::string folder_;
     pid_t pid_ = -1;
     int port_ = 0;
+};
+
+// One step of a scripted server: Read a line, ReadData to the line of one
+// dot, Send text, Drip it a byte every ms milliseconds, Flood it again and
+// again until the client goes, Pause ms milliseconds, Close the connection.
+struct Step
+{
+    enum Kind { Read, ReadData, Send, Drip, Flood, Pause, Close } kind;
+    std::string text;
+    int ms = 0;
+    Step(Kind kind, std::string text = {}, int ms = 0)
+        : kind(kind)
+        , text(std::move(text))
+        , ms(ms)
+    { }
+};
+
+// A mail server on a thread of the test that plays a script on its first
+// connection, for what no real server does; after the script it reads on
+// in silence until the client goes.
+class ScriptedServer
+{
+public:
+    explicit ScriptedServer(std::vector<Step> script);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer &) = delete;
+    ScriptedServer &operator=(const ScriptedServer &) = delete;
+
+    int port() const { return port_; }
+    // When the server last sent a byte (or took the connection).
+    std::chrono::steady_clock::time_point LastByte() const { return lastByte_; }
+
+private:
+    void Play(const std::vector<Step> &script);
+
+    int listener_ = -1;
+    std::atomic<int> connection_ { -1 };
+    int port_ = 0;
+    std::atomic<std::chrono::steady_clock::time_point> lastByte_;
+    std::thread thread_;
 };
 
 // True when 127.0.0.1:port can be bound now; otherwise false with the reason

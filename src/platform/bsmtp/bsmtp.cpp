@@ -3,6 +3,7 @@
 
 #include "arguments.h"
 #include "message.h"
+#include "pop3.h"
 #include "smtp.h"
 
 #include <cstdlib>

@@ -30,8 +30,12 @@ extern "C" {
  *          speaks TLS from the start, any other port switches to TLS with
  *          STARTTLS whenever the server offers it. The server certificate is
  *          checked against the system's trust store. The time-out, in
- *          seconds (empty or 0: 120), bounds the connection, each wait for a
- *          reply and any stall of the transfer, not the whole transfer.
+ *          seconds (empty or 0: 120), bounds each wait on its own: the
+ *          connection (name, TCP, TLS handshake), each reply (counted from
+ *          the end of what asked for it: the connection, the command, the
+ *          last byte of the message) and any stall while the message goes;
+ *          never the whole exchange, so a slow server that answers every
+ *          wait in time is served.
  * to       "<" recipients ">": addresses separated by TAB; the word "cc" or
  *          "bcc" between two TABs makes the addresses after it copies or blind
  *          copies. Empty entries are skipped.
@@ -45,10 +49,16 @@ extern "C" {
  *          and type may be left out (the file's own name,
  *          application/octet-stream).
  *
- * Returns "" when the server accepted the mail, otherwise the reason: a short
- * Japanese lead and the server's reply line or the network library's
- * description. Release the result with BsmtpFree. NULL only when no memory
- * was left for the answer; count that as a failure.
+ * Returns "" when the server accepted the mail: a positive reply to the end of
+ * the message, received after its last byte was sent. A reply that arrives
+ * before its command (or before the end of the message) is a protocol error,
+ * and so are malformed replies, a line over 8 KiB and a reply over 64 KiB.
+ * Otherwise the reason: a short Japanese lead, then the server's reply line
+ * as it came, or a Japanese description naming the host and port (refused,
+ * unknown host, time-out, untrusted certificate with what to do), with the
+ * network library's own words in parentheses where they help. Release the
+ * result with BsmtpFree. NULL only when no memory was left for the answer;
+ * count that as a failure.
  */
 BSMTP_API char *SendMail(const char *server, const char *to, const char *from, const char *subject,
                          const char *body, const char *files);
@@ -95,6 +105,10 @@ BSMTP_API char *SendMailWithProgress(const char *server, const char *to, const c
  * command  "STAT" (the only command this library runs).
  * folder   where received mail would be stored; STAT stores nothing and the
  *          folder is not touched.
+ *
+ * Signs in with USER and PASS. Every answer must be the status "+OK"
+ * followed by a space or the line end ("+OKAY" is a refusal); time-outs and
+ * protocol errors as for SendMail.
  *
  * Returns 1 when the sign-in and the command succeeded, 0 otherwise. When
  * result is not NULL, *result receives a text to release with BsmtpFree: on

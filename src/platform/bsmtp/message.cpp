@@ -322,11 +322,6 @@ bool MessageSource::Prepare(const Sender &sender, const Recipients &recipients,
     head += "Content-Type: text/plain; charset=" + text.charset + "\r\n";
     head += "Content-Transfer-Encoding: " + text.encoding + "\r\n\r\n";
     head += text.text;
-    // A one-character body is shorter than a line end: it still needs one.
-    const bool endsLine
-        = text.text.size() >= 2 && text.text.compare(text.text.size() - 2, 2, "\r\n") == 0;
-    if (!text.text.empty() && !endsLine)
-        head += "\r\n";
     segments_.push_back({ head, nullptr, {} });
 
     for (const Attachment &attachment : attachments) {
@@ -336,7 +331,9 @@ bool MessageSource::Prepare(const Sender &sender, const Recipients &recipients,
                      + ")";
             return false;
         }
-        std::string part = "--" + boundary + "\r\n";
+        // The line end before a boundary belongs to the boundary, not to the
+        // part: each part keeps every line end of its own.
+        std::string part = "\r\n--" + boundary + "\r\n";
         part += "Content-Type: " + attachment.type + "; " + NameParameters(attachment.name, "name")
                 + "\r\n";
         part += "Content-Transfer-Encoding: base64\r\n";
@@ -350,7 +347,7 @@ bool MessageSource::Prepare(const Sender &sender, const Recipients &recipients,
         segments_.push_back({ part, nullptr, {} });
         segments_.push_back({ {}, file, attachment.path });
     }
-    segments_.push_back({ "--" + boundary + "--\r\n", nullptr, {} });
+    segments_.push_back({ "\r\n--" + boundary + "--\r\n", nullptr, {} });
     for (const Segment &segment : segments_)
         size_ += static_cast<int64_t>(segment.text.size());
     return true;

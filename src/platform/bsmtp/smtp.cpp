@@ -1,27 +1,23 @@
 #include "smtp.h"
 
-#include "transfer.h"
+#include "connection.h"
 
 #include <cctype>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace bsmtp {
 
 namespace {
 
-// The short leads of the failure texts, one set per protocol.
-struct Leads
-{
-    const char *connect, *silent, *tls, *auth, *refused;
-};
-const Leads kSmtp { "SMTPサーバーに接続できません。", "SMTPサーバーから応答がありません。",
-                    "SMTPサーバーと暗号化通信ができません。", "SMTP認証に失敗しました。",
-                    "SMTPサーバーが送信を拒否しました。" };
-const Leads kPop3 { "POP3サーバーに接続できません。", "POP3サーバーから応答がありません。",
-                    "POP3サーバーと暗号化通信ができません。", "POP3サーバーにログインできません。",
-                    "POP3サーバーがエラーを返しました。" };
+// Far more than any server says in one reply; a reply that never ends
+// stops here.
+const size_t kMaxReply = 65536;
 
-// The name we greet with; the URL's path is what curl says after EHLO.
+// The name we greet with.
 std::string OwnName()
 {
     char name[256] = {};
@@ -34,87 +30,249 @@ std::string OwnName()
     return name;
 }
 
-bool IsTlsFailure(CURLcode code)
+std::string Upper(std::string text)
 {
-    return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CONNECT_ERROR
-           || code == CURLE_SSL_CACERT_BADFILE || code == CURLE_SSL_CERTPROBLEM
-           || code == CURLE_USE_SSL_FAILED;
+    for (char &c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
-// What the user reads: a short lead and what the server or curl said.
-std::string Explain(const Transfer &transfer, CURLcode code, const Leads &leads)
+// "250-text", "250 text" or "250".
+bool IsReplyLine(const std::string &line)
 {
-    switch (code) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-        return leads.connect + transfer.Describe(code);
-    case CURLE_OPERATION_TIMEDOUT:
-        return leads.silent + transfer.Describe(code);
-    case CURLE_LOGIN_DENIED:
-        return leads.auth + transfer.talk().lastRefusal;
-    default:
-        break;
+    return line.size() >= 3 && line[0] >= '2' && line[0] <= '5'
+           && std::isdigit(static_cast<unsigned char>(line[1]))
+           && std::isdigit(static_cast<unsigned char>(line[2]))
+           && (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+}
+
+std::string Unbase64(const std::string &text, bool &ok)
+{
+    std::string bytes(text.size() / 4 * 3 + 3, '\0');
+    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(bytes.data()),
+                                       reinterpret_cast<const unsigned char *>(text.data()),
+                                       static_cast<int>(text.size()));
+    ok = length >= 0 && text.size() % 4 == 0;
+    const size_t padding = text.size() - text.find_last_not_of('=') - 1;
+    bytes.resize(ok && static_cast<size_t>(length) >= padding ? length - padding : 0);
+    return bytes;
+}
+
+// The CRAM-MD5 answer: the HMAC-MD5 of the challenge in lower-case hex.
+std::string CramDigest(const std::string &password, const std::string &challenge)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_md5(), password.data(), static_cast<int>(password.size()),
+         reinterpret_cast<const unsigned char *>(challenge.data()), challenge.size(), digest,
+         &length);
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += digits[digest[i] >> 4];
+        hex += digits[digest[i] & 15];
     }
-    if (IsTlsFailure(code))
-        return leads.tls + transfer.Describe(code);
-    // After a refusal curl still says QUIT: the refusal is what counts.
-    const std::string &refusal = transfer.talk().lastRefusal;
-    return leads.refused + (refusal.empty() ? transfer.Describe(code) : refusal);
+    return hex;
 }
 
-std::string Mechanisms(const ServerTalk &talk)
+class Session
 {
-    std::string list;
-    for (const std::string &mechanism : talk.mechanisms)
-        list += (list.empty() ? "" : " ") + mechanism;
-    return list;
-}
+public:
+    explicit Session(const Server &server)
+        : connection_(server, kSmtpLeads)
+        , implicitTls_(server.port == 465)
+    { }
+    bool Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
+                  const ProgressPacer::Report &report);
+    void Close() { connection_.Close("QUIT"); }
+    const std::string &reason() const { return connection_.reason(); }
 
-// Before the message goes anywhere: the sign-in the settings ask for is on
-// offer and succeeded. curl alone would submit without signing in when the
-// server offers no AUTH at all.
-std::string CheckSignIn(const Sender &sender, const ServerTalk &talk)
-{
-    if (sender.method.empty())
-        return {};
-    if (!talk.authOffered)
-        return std::string(kSmtp.auth) + "SMTPサーバーがSMTP認証(AUTH)に対応していません。";
-    if (!talk.mechanisms.count(sender.method))
-        return std::string(kSmtp.auth) + "SMTPサーバーが認証方式 " + sender.method
-               + " に対応していません。(対応: " + Mechanisms(talk) + ")";
-    if (!talk.signedIn)
-        return std::string(kSmtp.auth) + talk.lastRefusal;
-    return {};
-}
+private:
+    bool Read();
+    bool Ask(const std::string &command, const std::string &label = {})
+    {
+        return connection_.Command(command, label) && Read();
+    }
+    bool Refused(const char *lead);
+    bool Hello();
+    bool SignIn(const Sender &sender);
+    bool Transfer(MessageSource &message, ProgressPacer &pacer);
 
-struct Upload
-{
-    MessageSource *message;
-    const Sender *sender;
-    const ServerTalk *talk;
-    ProgressPacer *pacer;
-    std::string reason;
+    Connection connection_;
+    bool implicitTls_;
+    int code_ = 0;
+    std::vector<std::string> lines_; // of the last reply
+    bool startTls_ = false;
+    bool authOffered_ = false;
+    std::set<std::string> mechanisms_;
 };
 
-size_t ReadMessage(char *buffer, size_t size, size_t count, void *data)
+bool Session::Read()
 {
-    auto *upload = static_cast<Upload *>(data);
-    // Should curl have opened a new connection for the message, the
-    // sign-in must have happened on that one too.
-    const std::string refusal = CheckSignIn(*upload->sender, *upload->talk);
-    if (!refusal.empty()) {
-        upload->reason = refusal;
-        return CURL_READFUNC_ABORT;
+    lines_.clear();
+    size_t size = 0;
+    std::string line;
+    do {
+        if (!connection_.ReadLine(line))
+            return false;
+        if (!IsReplyLine(line))
+            return connection_.Break(kSmtpLeads.broken + Connection::Shown(line));
+        size += line.size();
+        if (size > kMaxReply)
+            return connection_.Break(std::string(kSmtpLeads.broken) + "応答が長すぎます("
+                                     + std::to_string(kMaxReply) + " バイトを超えています)。");
+        lines_.push_back(line);
+    } while (line.size() > 3 && line[3] == '-');
+    code_ = std::stoi(line.substr(0, 3));
+    return true;
+}
+
+// The server's word after the lead; a code that is no refusal is out of
+// place where a refusal is told.
+bool Session::Refused(const char *lead)
+{
+    const std::string last = Connection::Shown(lines_.back());
+    if (code_ >= 400)
+        return connection_.Fail(lead + last);
+    return connection_.Break(std::string(kSmtpLeads.broken) + "予期しない応答です: " + last);
+}
+
+bool Session::Hello()
+{
+    startTls_ = authOffered_ = false;
+    mechanisms_.clear();
+    if (!Ask("EHLO " + OwnName()))
+        return false;
+    // A server from before the extensions: HELO, and none of them.
+    if (code_ >= 500 && !Ask("HELO " + OwnName()))
+        return false;
+    if (code_ != 250)
+        return Refused(kSmtpLeads.refused);
+    for (const std::string &line : lines_) {
+        std::istringstream words(Upper(line.size() > 4 ? line.substr(4) : ""));
+        std::string word;
+        words >> word;
+        startTls_ = startTls_ || word == "STARTTLS";
+        // "AUTH=LOGIN" is how some old servers say it.
+        if (word == "AUTH" || word.compare(0, 5, "AUTH=") == 0) {
+            authOffered_ = true;
+            if (word.size() > 5)
+                mechanisms_.insert(word.substr(5));
+            while (words >> word)
+                mechanisms_.insert(word);
+        }
     }
-    // curl asks for the message only once the server took the envelope.
-    upload->pacer->Start();
-    size_t length = 0;
-    if (!upload->message->Read(buffer, size * count, length)) {
-        upload->reason = upload->message->reason();
-        return CURL_READFUNC_ABORT;
+    return true;
+}
+
+// The sign-in the settings ask for, before any address or byte of the
+// message is sent: a server that does not offer it gets nothing.
+bool Session::SignIn(const Sender &sender)
+{
+    const std::string lead = kSmtpLeads.auth;
+    if (sender.method.empty())
+        return true;
+    if (!authOffered_)
+        return connection_.Fail(lead + "SMTPサーバーがSMTP認証(AUTH)に対応していません。");
+    if (!mechanisms_.count(sender.method)) {
+        std::string offered;
+        for (const std::string &mechanism : mechanisms_)
+            offered += (offered.empty() ? "" : " ") + mechanism;
+        return connection_.Fail(lead + "SMTPサーバーが認証方式 " + sender.method
+                                + " に対応していません。(対応: " + offered + ")");
     }
-    upload->pacer->Advance(static_cast<int64_t>(length));
-    return length;
+    if (sender.method == "PLAIN") {
+        const std::string credentials = '\0' + sender.user + '\0' + sender.password;
+        if (!Ask("AUTH PLAIN " + Base64(credentials), "AUTH"))
+            return false;
+    } else if (sender.method == "LOGIN") {
+        if (!Ask("AUTH LOGIN") || (code_ == 334 && !Ask(Base64(sender.user), "AUTH"))
+            || (code_ == 334 && !Ask(Base64(sender.password), "AUTH")))
+            return false;
+    } else {
+        if (!Ask("AUTH CRAM-MD5"))
+            return false;
+        if (code_ == 334) {
+            bool ok = false;
+            const std::string &line = lines_.back();
+            const std::string challenge = Unbase64(line.size() > 4 ? line.substr(4) : "", ok);
+            if (!ok)
+                return connection_.Break(kSmtpLeads.broken + Connection::Shown(line));
+            if (!Ask(Base64(sender.user + " " + CramDigest(sender.password, challenge)), "AUTH"))
+                return false;
+        }
+    }
+    return code_ == 235 || Refused(kSmtpLeads.auth);
+}
+
+// The message, with a second dot at the start of each line that starts with
+// one, and the line of one dot that ends it; then the server's reply.
+bool Session::Transfer(MessageSource &message, ProgressPacer &pacer)
+{
+    pacer.Start();
+    std::string raw(256 * 1024, '\0');
+    std::string wire;
+    bool lineStart = true;
+    for (;;) {
+        size_t count = 0;
+        if (!message.Read(raw.data(), raw.size(), count))
+            return connection_.Break(message.reason());
+        if (count == 0)
+            break;
+        wire.clear();
+        for (size_t i = 0; i < count; ++i) {
+            if (lineStart && raw[i] == '.')
+                wire += '.';
+            wire += raw[i];
+            lineStart = raw[i] == '\n';
+        }
+        if (!connection_.SendData(wire, false))
+            return false;
+        pacer.Advance(static_cast<int64_t>(count));
+    }
+    return connection_.SendData(lineStart ? ".\r\n" : "\r\n.\r\n", true) && Read();
+}
+
+bool Session::Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
+                       const ProgressPacer::Report &report)
+{
+    if (!connection_.Open(implicitTls_) || !Read())
+        return false;
+    if (code_ != 220)
+        return Refused(kSmtpLeads.refused);
+    if (!Hello())
+        return false;
+    if (!connection_.secure() && startTls_) {
+        if (!Ask("STARTTLS"))
+            return false;
+        // Refused: on without TLS, as with a server that never offered it.
+        if (code_ == 220 && (!connection_.StartTls() || !Hello()))
+            return false;
+    }
+    if (!SignIn(sender) || !Ask("MAIL FROM:<" + sender.address + ">"))
+        return false;
+    if (code_ / 100 != 2)
+        return Refused(kSmtpLeads.refused);
+    for (const auto *list : { &recipients.to, &recipients.cc, &recipients.bcc }) {
+        for (const std::string &address : *list) {
+            if (!Ask("RCPT TO:<" + address + ">"))
+                return false;
+            if (code_ / 100 != 2)
+                return Refused(kSmtpLeads.refused);
+        }
+    }
+    if (!Ask("DATA"))
+        return false;
+    if (code_ != 354)
+        return Refused(kSmtpLeads.refused);
+    // Accepted is only what the server accepts after the message's last byte.
+    ProgressPacer pacer(report, message.Size());
+    if (!Transfer(message, pacer))
+        return false;
+    if (code_ / 100 != 2)
+        return Refused(kSmtpLeads.refused);
+    pacer.Finish();
+    return true;
 }
 
 } // namespace
@@ -122,78 +280,10 @@ size_t ReadMessage(char *buffer, size_t size, size_t count, void *data)
 std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
                    MessageSource &message, const ProgressPacer::Report &report)
 {
-    Transfer transfer("smtp", 465, server, OwnName());
-    CURL *curl = transfer.handle();
-    if (!curl)
-        return std::string(kSmtp.connect) + "curl_easy_init";
-    if (!sender.method.empty()) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, sender.user.c_str());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, sender.password.c_str());
-        // Exactly this mechanism; curl tries no other.
-        const std::string options = "AUTH=" + sender.method;
-        curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, options.c_str());
-        curl_easy_setopt(curl, CURLOPT_SASL_IR, sender.method == "PLAIN" ? 1L : 0L);
-    }
-
-    // First only greet, sign in and NOOP on the connection, so that a
-    // missing sign-in is found before any address or byte of the message is
-    // sent; the message then goes over the same connection.
-    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "NOOP");
-    CURLcode code = curl_easy_perform(curl);
-    const std::string refusal = CheckSignIn(sender, transfer.talk());
-    if (!refusal.empty() && (code == CURLE_OK || code == CURLE_LOGIN_DENIED))
-        return refusal;
-    if (code != CURLE_OK)
-        return Explain(transfer, code, kSmtp);
-
-    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
-    const std::string from = "<" + sender.address + ">";
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.c_str());
-    curl_slist *rcpt = nullptr;
-    for (const auto *list : { &recipients.to, &recipients.cc, &recipients.bcc }) {
-        for (const std::string &address : *list)
-            rcpt = curl_slist_append(rcpt, ("<" + address + ">").c_str());
-    }
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
-    ProgressPacer pacer(report, message.Size());
-    Upload upload { &message, &sender, &transfer.talk(), &pacer, {} };
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    // Fewer, larger writes: the attachment is the bulk of the message.
-    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &ReadMessage);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-    code = curl_easy_perform(curl);
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, nullptr);
-    curl_slist_free_all(rcpt);
-    if (!upload.reason.empty())
-        return upload.reason;
-    if (code != CURLE_OK)
-        return Explain(transfer, code, kSmtp);
-    pacer.Finish();
-    return {};
-}
-
-bool Pop3Command(const Server &server, const std::string &user, const std::string &password,
-                 const std::string &command, std::string &answer)
-{
-    Transfer transfer("pop3", 995, server, "");
-    CURL *curl = transfer.handle();
-    if (!curl) {
-        answer = std::string(kPop3.connect) + "curl_easy_init";
-        return false;
-    }
-    curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
-    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, command.c_str());
-    // STAT answers in one line; without this curl would wait for a list.
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    const CURLcode code = curl_easy_perform(curl);
-    if (code != CURLE_OK) {
-        answer = Explain(transfer, code, kPop3);
-        return false;
-    }
-    answer = transfer.talk().lastReply;
-    return true;
+    Session session(server);
+    const bool sent = session.Dialogue(sender, recipients, message, report);
+    session.Close();
+    return sent ? std::string() : session.reason();
 }
 
 } // namespace bsmtp

@@ -12,8 +12,4 @@ namespace bsmtp {
 std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
                    MessageSource &message, const ProgressPacer::Report &report = {});
 
-// Signs in to the POP3 mailbox and runs command; false with the reason.
-bool Pop3Command(const Server &server, const std::string &user, const std::string &password,
-                 const std::string &command, std::string &answer);
-
 } // namespace bsmtp

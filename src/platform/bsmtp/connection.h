@@ -1,0 +1,91 @@
+#pragma once
+// One connection to a mail server for a dialogue that this library drives
+// itself. curl resolves the name, connects and speaks TLS, from the first
+// byte or after STARTTLS on the same socket; every wait (the connection, each
+// reply, each stall of the data) has a time-out of its own, and a reply that
+// arrives ahead of its command is refused.
+#include "arguments.h"
+
+#include <chrono>
+#include <curl/curl.h>
+#include <string>
+
+namespace bsmtp {
+
+// The short leads of the failure texts, one set per protocol.
+struct Leads
+{
+    const char *connect, *silent, *tls, *auth, *refused, *broken, *closed;
+};
+extern const Leads kSmtpLeads;
+extern const Leads kPop3Leads;
+
+class Connection
+{
+public:
+    Connection(const Server &server, const Leads &leads);
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // Connects, with TLS from the first byte when tls; the wait for the
+    // server's greeting starts then.
+    bool Open(bool tls);
+    // Switches to TLS after the server agreed to STARTTLS (or STLS).
+    bool StartTls();
+    bool secure() const { return tls_ != nullptr; }
+
+    // Sends one command line; what waits for its reply is named by label
+    // (the command's first word when empty). Refused when the server has
+    // sent anything that no command asked for yet.
+    bool Command(const std::string &line, const std::string &label = {});
+    // Sends bytes of the message; last: the reply to the message is awaited
+    // from then on.
+    bool SendData(const std::string &bytes, bool last);
+    // One line of a reply, without its line end, within the wait.
+    bool ReadLine(std::string &line);
+    // Says goodbye with command, unless the dialogue broke, and waits a
+    // little for the answer; the reason stays.
+    void Close(const std::string &command);
+
+    // Sets the reason and returns false: Fail where the dialogue may still
+    // end politely (a refusal), Break where it cannot go on.
+    bool Fail(const std::string &reason);
+    bool Break(const std::string &reason);
+    const std::string &reason() const { return reason_; }
+    const Leads &leads() const { return leads_; }
+    long timeoutSeconds() const { return server_.timeoutSeconds; }
+
+    // A reply line as the user may read it: control characters replaced,
+    // no longer than a reply line may be.
+    static std::string Shown(const std::string &line);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    bool Send(const std::string &bytes);
+    bool Receive();
+    bool Wait(short events, Clock::time_point deadline);
+    bool Unasked(const char *before);
+    void StartWait(const std::string &what);
+    std::string Where() const;
+    std::string Url(const char *scheme) const;
+    std::string ConnectFailure(CURLcode code, CURL *curl) const;
+    std::string TlsFailure(CURLcode code) const;
+    bool Broken(CURLcode code);
+
+    Server server_;
+    const Leads &leads_;
+    CURL *plain_ = nullptr;
+    CURL *tls_ = nullptr;
+    curl_socket_t socket_ = CURL_SOCKET_BAD;
+    char error_[CURL_ERROR_SIZE] = {};
+    std::string buffer_; // received, not yet read
+    bool closed_ = false;
+    bool broken_ = false;
+    Clock::time_point deadline_;
+    std::string waitingFor_;
+    std::string reason_;
+};
+
+} // namespace bsmtp
