@@ -1,11 +1,13 @@
 #pragma once
 // What the harnesses share: a property check that aborts, so that libFuzzer
 // saves the input that broke it as a finding (assert would vanish in a
-// release build), and a test for valid UTF-8.
+// release build), and glibc's converters to make or test encoded text.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iconv.h>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #define FUZZ_CHECK(condition) \
@@ -19,21 +21,32 @@
 
 namespace kestlin::fuzz {
 
-// True when the bytes are valid UTF-8 (NUL included), by glibc's decoder.
-inline bool IsUtf8(std::string_view text)
+// The text converted, or nothing when any of it does not convert.
+inline std::optional<std::string> Convert(std::string_view text, const char *to, const char *from)
 {
-    static iconv_t cd = ::iconv_open("UTF-32LE", "UTF-8");
-    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        std::abort();
+    std::string out;
     char *in = const_cast<char *>(text.data());
     std::size_t left = text.size();
-    while (left > 0) {
+    bool ok = true;
+    while (ok && left > 0) {
         char buffer[1024];
-        char *out = buffer;
+        char *next = buffer;
         std::size_t room = sizeof buffer;
-        if (::iconv(cd, &in, &left, &out, &room) == static_cast<std::size_t>(-1) && errno != E2BIG)
-            return false;
+        ok = ::iconv(cd, &in, &left, &next, &room) != static_cast<std::size_t>(-1)
+             || errno == E2BIG;
+        out.append(buffer, static_cast<std::size_t>(next - buffer));
     }
-    return true;
+    ::iconv_close(cd);
+    return ok ? std::optional<std::string>(out) : std::nullopt;
+}
+
+// True when the bytes are valid UTF-8 (NUL included).
+inline bool IsUtf8(std::string_view text)
+{
+    return Convert(text, "UTF-32LE", "UTF-8").has_value();
 }
 
 } // namespace kestlin::fuzz
