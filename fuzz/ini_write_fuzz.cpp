@@ -41,30 +41,36 @@ bool MaybeSameName(const std::string &a, const std::string &b)
     return fold(a) == fold(b);
 }
 
-// True when the bytes of before that after does not keep lie within one line:
-// the stretch between the common start and the common end holds no line break
-// (no CR or LF byte; in UTF-16, no CR or LF unit).
-bool OneLineChanged(const std::string &before, const std::string &after)
+// True when what before loses lies within one line: between the units (bytes,
+// or in UTF-16 two-byte units) both share at the start and at the end there
+// is no line break. In UTF-16 a byte after the last whole unit stays last.
+bool OneLineChanged(std::string_view before, std::string_view after)
 {
-    const std::size_t common = std::min(before.size(), after.size());
+    const bool little = before.starts_with("\xFF\xFE");
+    const std::size_t width = little || before.starts_with("\xFE\xFF") ? 2 : 1;
+    if (width == 2 && before.size() % 2 != after.size() % 2)
+        return false;
+    if (width == 2 && before.size() % 2 != 0) {
+        if (before.back() != after.back())
+            return false;
+        before.remove_suffix(1);
+        after.remove_suffix(1);
+    }
+    auto unit
+        = [width](std::string_view text, std::size_t at) { return text.substr(at * width, width); };
+    const std::size_t units = before.size() / width;
+    const std::size_t common = std::min(units, after.size() / width);
     std::size_t head = 0;
-    while (head < common && before[head] == after[head])
+    while (head < common && unit(before, head) == unit(after, head))
         ++head;
     std::size_t tail = 0;
     while (tail < common - head
-           && before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
+           && unit(before, units - 1 - tail) == unit(after, after.size() / width - 1 - tail))
         ++tail;
-    const std::size_t end = before.size() - tail;
-    if (head >= end)
-        return true; // bytes were only added
-    const bool little = before.starts_with("\xFF\xFE");
-    if (!little && !before.starts_with("\xFE\xFF"))
-        return before.substr(head, end - head).find_first_of("\r\n") == std::string::npos;
-    for (std::size_t unit = 2 + (head < 2 ? 0 : (head - 2) / 2 * 2);
-         unit + 1 < before.size() && unit < end; unit += 2) {
-        const char low = little ? before[unit] : before[unit + 1];
-        const char high = little ? before[unit + 1] : before[unit];
-        if (high == 0 && (low == '\r' || low == '\n'))
+    for (std::size_t at = head; at + tail < units; ++at) {
+        const std::string_view u = unit(before, at);
+        const char c = width == 1 ? u[0] : little ? (u[1] == 0 ? u[0] : 0) : (u[0] == 0 ? u[1] : 0);
+        if (c == '\r' || c == '\n')
             return false;
     }
     return true;
