@@ -118,13 +118,17 @@ std::optional<std::string> Recode(std::string_view in, const char *to, const cha
 
 // The file split into an optional byte-order mark and the text after it.
 // Text marked as UTF-16 (as Notepad's "Unicode" writes it) is worked on as
-// UTF-8 and turned back when written.
+// UTF-8; a change is turned back into UTF-16 on its own and put between the
+// file's own bytes, so that units that do not decode (a lone surrogate) stay
+// as they were. A byte after the last whole unit is no character.
 struct Text
 {
     std::string_view bom;
     std::string_view body;
     bool utf8 = false;
     const char *utf16 = nullptr; // the encoding of the file when it is UTF-16
+    std::string_view units; // the file after the mark when it is UTF-16
+    bool undecodable = false; // UTF-16 without a converter
     std::string decoded;
 };
 
@@ -140,13 +144,45 @@ void Split(std::string_view file, Text &text)
     if (!file.starts_with("\xFF\xFE") && !file.starts_with("\xFE\xFF"))
         return;
     const char *encoding = file[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
-    if (std::optional<std::string> decoded = Recode(file.substr(2), "UTF-8", encoding)) {
-        text.bom = file.substr(0, 2);
-        text.decoded = std::move(*decoded);
-        text.body = text.decoded;
-        text.utf8 = true;
-        text.utf16 = encoding;
+    const std::string_view units = file.substr(2);
+    std::optional<std::string> decoded
+        = Recode(units.substr(0, units.size() & ~std::size_t { 1 }), "UTF-8", encoding);
+    if (!decoded) {
+        text.undecodable = true;
+        return;
     }
+    text.bom = file.substr(0, 2);
+    text.decoded = std::move(*decoded);
+    text.body = text.decoded;
+    text.utf8 = true;
+    text.utf16 = encoding;
+    text.units = units;
+}
+
+// Where a place in the decoded text of a UTF-16 file lies among its units. A
+// change starts and ends at the end of the text, at a line break or just after
+// an "="; each of these characters comes from one unit of the same value and
+// from nothing else, so the n-th of them in the text is the n-th such unit.
+std::size_t UnitOffset(const Text &text, std::size_t at)
+{
+    const std::size_t whole = text.units.size() & ~std::size_t { 1 };
+    if (at >= text.body.size())
+        return whole;
+    const bool lineEnd = IsLineEnd(text.body[at]);
+    auto isMark = [lineEnd](char c) { return lineEnd ? IsLineEnd(c) : c == '='; };
+    // The unit of the line break at the place, or that of the "=" before it.
+    std::size_t wanted = static_cast<std::size_t>(std::count_if(
+        text.body.begin(), text.body.begin() + static_cast<std::ptrdiff_t>(at), isMark));
+    wanted += lineEnd ? 1 : 0;
+    const bool little = std::string_view(text.utf16) == "UTF-16LE";
+    for (std::size_t i = 0; i < whole; i += 2) {
+        const auto first = static_cast<unsigned char>(text.units[i]);
+        const auto second = static_cast<unsigned char>(text.units[i + 1]);
+        const unsigned unit = little ? first | second << 8 : first << 8 | second;
+        if (unit < 0x80 && isMark(static_cast<char>(unit)) && --wanted == 0)
+            return lineEnd ? i : i + 2;
+    }
+    return whole;
 }
 
 // A name given by a caller, in the file's encoding: what the platform's ANSI
@@ -289,6 +325,36 @@ std::string_view LineBreakOf(std::string_view body)
     return at + 1 < body.size() && body[at + 1] == '\n' ? "\r\n" : "\r";
 }
 
+// One change of a text: its bytes from / to give way to insert.
+struct Change
+{
+    std::size_t from = 0;
+    std::size_t to = 0;
+    std::string insert;
+};
+
+Change Plan(const Text &text, const std::string &sectionName, const std::string &keyName,
+            const std::string &bytes)
+{
+    std::string_view body = text.body;
+    std::string_view br = LineBreakOf(body);
+    Location at = Locate(text, sectionName, keyName);
+    if (at.entry && at.equals != kNone) {
+        // The rest of the line goes: blanks that came with the old value would
+        // otherwise pile up around the new one.
+        return { at.equals + 1, at.entryEnd, bytes };
+    }
+    if (at.entry)
+        return { at.entryEnd, at.entryEnd, "=" + bytes };
+    if (at.section) {
+        std::string line = std::string(br) + keyName + "=" + bytes;
+        return { at.sectionEnd, at.sectionEnd, line };
+    }
+    std::string lines = !body.empty() && !IsLineEnd(body.back()) ? std::string(br) : std::string();
+    lines += "[" + sectionName + "]" + std::string(br) + keyName + "=" + bytes + std::string(br);
+    return { body.size(), body.size(), lines };
+}
+
 } // namespace
 
 std::optional<std::string> FindValue(std::string_view file, std::string_view section,
@@ -313,41 +379,28 @@ std::optional<std::string> SetValue(std::string_view file, std::string_view sect
 {
     Text text;
     Split(file, text);
+    if (text.undecodable)
+        return std::nullopt;
     std::string sectionName = Encode(section, text.utf8);
     std::string keyName = Encode(key, text.utf8);
     std::string bytes = cp932::FromUtf8(UpToNul(value));
     if (text.utf8)
         bytes = cp932::ToUtf8(bytes);
+    Change change = Plan(text, sectionName, keyName, bytes);
     std::string_view body = text.body;
-    std::string_view br = LineBreakOf(body);
-    Location at = Locate(text, sectionName, keyName);
-
-    std::string out;
-    out.reserve(file.size() + sectionName.size() + keyName.size() + bytes.size() + 8);
-    if (at.entry && at.equals != kNone) {
-        // The rest of the line goes: blanks that came with the old value would
-        // otherwise pile up around the new one.
-        out.append(body.substr(0, at.equals + 1)).append(bytes).append(body.substr(at.entryEnd));
-    } else if (at.entry) {
-        out.append(body.substr(0, at.entryEnd)).append("=").append(bytes);
-        out.append(body.substr(at.entryEnd));
-    } else if (at.section) {
-        out.append(body.substr(0, at.sectionEnd)).append(br).append(keyName).append("=");
-        out.append(bytes).append(body.substr(at.sectionEnd));
-    } else {
-        out.append(body);
-        if (!body.empty() && !IsLineEnd(body.back()))
-            out.append(br);
-        out.append("[").append(sectionName).append("]").append(br);
-        out.append(keyName).append("=").append(bytes).append(br);
+    if (!text.utf16) {
+        std::string out(text.bom);
+        out.append(body.substr(0, change.from))
+            .append(change.insert)
+            .append(body.substr(change.to));
+        return out;
     }
-    if (text.utf16) {
-        std::optional<std::string> encoded = Recode(out, text.utf16, "UTF-8");
-        if (!encoded)
-            return std::nullopt;
-        out = std::move(*encoded);
-    }
-    return std::string(text.bom) + out;
+    std::optional<std::string> insert = Recode(change.insert, text.utf16, "UTF-8");
+    if (!insert)
+        return std::nullopt;
+    std::string out(file.substr(0, text.bom.size() + UnitOffset(text, change.from)));
+    out.append(*insert).append(text.units.substr(UnitOffset(text, change.to)));
+    return out;
 }
 
 std::string_view CutCp932(std::string_view bytes, std::size_t max)

@@ -163,6 +163,24 @@ TEST_F(IniWrite, OddlyEndedFilesGetWholeLines)
     }
 }
 
+TEST_F(IniWrite, Utf16UnitsThatDoNotDecodeAreKeptAsTheyWere)
+{
+    auto le = [](std::u16string_view text) {
+        std::string bytes;
+        for (char16_t c : text)
+            bytes += { static_cast<char>(c & 0xFF), static_cast<char>(c >> 8) };
+        return bytes;
+    };
+    // A lone surrogate on another line, and half a unit at the end.
+    const std::string lone("\x00\xD8", 2);
+    WriteFile(path, "\xFF\xFE" + le(u"[A]\r\nx=") + lone + le(u"\r\nk=1\r\n") + "\x41");
+    ASSERT_TRUE(Write("A", "k", "石"));
+    ASSERT_TRUE(Write("A", "j", "2"));
+    EXPECT_EQ(ReadFile(path),
+              "\xFF\xFE" + le(u"[A]\r\nx=") + lone + le(u"\r\nk=石\r\nj=2\r\n") + "\x41");
+    EXPECT_EQ(ini.GetValue(path, "A", "x"), "?");
+}
+
 TEST_F(IniWrite, WhatIsWrittenReadsBackAfterTheDocumentedTrimming)
 {
     const std::pair<std::string, std::string> cases[] = {
