@@ -80,8 +80,12 @@ extern "C" {
 #define CAB32_E_LIMIT 0x8009
 /* The file to extract is not a valid cabinet (also a truncated one). */
 #define CAB32_E_NOTCAB 0x800A
-/* A name that cannot be stored (it holds "\") or, on extraction, a name that
- * would lead outside the destination or through a symbolic link. */
+/* A name that cannot be stored: it holds "\", Windows cannot hold it (a
+ * character of \ / : * ? " < > | or a control character, a final "." or
+ * blank, a device name such as CON or COM1 even with an extension), or
+ * Windows would take it for another name of the archive ("a.txt" and
+ * "A.TXT", "ａ" and "Ａ"). On extraction: a name that would lead outside the
+ * destination or through a symbolic link. */
 #define CAB32_E_BADNAME 0x800B
 /* The archive's data is damaged: wrong checksum or undecodable block. */
 #define CAB32_E_DATA 0x800C
