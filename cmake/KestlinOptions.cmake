@@ -13,6 +13,17 @@ if(KESTLIN_SANITIZE)
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(kestlin_warnings INTERFACE -fsanitize=address,undefined)
 endif()
+# The fuzz build: coverage for libFuzzer and both sanitizers on all of our own
+# code, so that what a harness reaches through the core or a library counts.
+if(KESTLIN_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR NOT CMAKE_C_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KESTLIN_FUZZ needs clang for C and C++ (libFuzzer)")
+  endif()
+  target_compile_options(kestlin_warnings INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+    -fno-omit-frame-pointer)
+  target_link_options(kestlin_warnings INTERFACE -fsanitize=address,undefined)
+endif()
 
 # Puts a target that belongs to the installed program into the program folder.
 function(kestlin_program_part target)

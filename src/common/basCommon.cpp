@@ -30,8 +30,7 @@ std::vector<std::string> Cp932Characters(const std::string &address)
 {
     std::vector<std::string> characters;
     for (size_t i = 0; i < address.size();) {
-        size_t n = cp932::Utf8SequenceLength(static_cast<unsigned char>(address[i]));
-        n = std::min(n, address.size() - i);
+        const size_t n = cp932::Utf8CharacterLength(std::string_view(address).substr(i));
         characters.push_back(cp932::FromUtf8(std::string_view(address).substr(i, n)));
         i += n;
     }

@@ -41,12 +41,7 @@ std::string Convert(const char *to, const char *from, std::string_view in, Skip 
 
 size_t SkipUtf8(const char *p, size_t left)
 {
-    size_t n = Utf8SequenceLength(static_cast<unsigned char>(*p));
-    // Only skip continuation bytes that really belong to this sequence.
-    size_t i = 1;
-    while (i < n && i < left && (static_cast<unsigned char>(p[i]) & 0xC0) == 0x80)
-        ++i;
-    return i;
+    return Utf8CharacterLength(std::string_view(p, left));
 }
 
 size_t SkipCp932(const char *p, size_t left)
@@ -62,17 +57,19 @@ size_t SkipCp932(const char *p, size_t left)
 
 } // namespace
 
-size_t Utf8SequenceLength(unsigned char lead)
+size_t Utf8CharacterLength(std::string_view utf8)
 {
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 1;
+    if (utf8.empty())
+        return 0;
+    const auto lead = static_cast<unsigned char>(utf8[0]);
+    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 1;
+    size_t n = 1;
+    while (n < length && n < utf8.size() && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80)
+        ++n;
+    return n;
 }
 
 std::string FromUtf8(std::string_view utf8)

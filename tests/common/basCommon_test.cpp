@@ -49,6 +49,9 @@ TEST(ChkMailAddress, RulesApplyInOrder)
     EXPECT_EQ(Check("a+b@example.jp"), bad);
     EXPECT_EQ(Check("ｱ@example.jp"), bad) << "half-width katakana is one byte, not permitted";
     EXPECT_EQ(Check("a𠮷@example.jp"), bad) << "no CP932 form: becomes ? and fails";
+    // A stray or cut-off lead byte is one bad character and hides no "@" after it.
+    for (const char *stray : { "ab\xE3@c.d", "ab\xC3@c.d", "ab\xF0\x9F\x98@c.d", "a@b\xE3" })
+        EXPECT_EQ(Check(stray), bad) << stray;
 }
 
 TEST(ChkMailAddress, LeavesTheReasonAloneOnSuccess)
