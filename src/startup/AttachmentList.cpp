@@ -56,7 +56,7 @@ void RefuseForWindows(Display &display, const std::vector<std::string> &paths)
     std::string text
         = "次のファイルは受信側のWindowsで使えないファイル名のため、追加しませんでした。\r\n";
     for (const std::string &path : paths)
-        text += "「" + FileNameOf(path) + "」" + FaultLine(WindowsFault(path));
+        text += "「" + FileNameOf(path) + "」：" + FaultLine(WindowsFault(path));
     display.ShowMessage(text + kRenameAndRetry, kAppTitle, MsgIcon::Information);
 }
 

@@ -257,7 +257,7 @@ TEST_F(MainWindowTest, NamesWindowsCannotHoldAreRefusedNamingTheFile)
             "CON、PRN、AUX、NUL、COM1～COM9、LPT1～LPT9 は拡張子を付けても使えません。\r\n"
                 + rename,
             "次のファイルは受信側のWindowsで使えないファイル名のため、追加しませんでした。\r\n"
-            "「report. 」名前の最後にピリオドや空白は使えません。\r\n"
+            "「report. 」：名前の最後にピリオドや空白は使えません。\r\n"
                 + rename }));
     for (const auto &m : display.messages)
         EXPECT_EQ(m.icon, MsgIcon::Information);
