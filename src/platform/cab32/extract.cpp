@@ -16,6 +16,7 @@
 #include <fnmatch.h>
 #include <memory>
 #include <mspack.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -287,21 +288,25 @@ public:
     // Index of the file's folder, in the order of the archive; after CheckLayout.
     size_t FolderOf(const mscabd_file *f) const { return folderIndex_.at(f->folder); }
 
-    // Decodes every folder once, as far as its last file reaches, writing
-    // nothing: exactly what extracting every file decodes. After CheckLayout.
+    // Decodes every folder that holds files once, as far as its last file
+    // reaches, writing nothing: exactly what extracting every file decodes
+    // (also when that is nothing: a folder continued from another cabinet
+    // fails even for an empty file). After CheckLayout.
     int DecodeFolders()
     {
-        std::vector<uint64_t> reach(folders_.size());
-        for (const mscabd_file *f = files(); f; f = f->next)
-            reach[FolderOf(f)] = std::max<uint64_t>(reach[FolderOf(f)], f->offset + f->length);
+        std::vector<std::optional<uint64_t>> reach(folders_.size());
+        for (const mscabd_file *f = files(); f; f = f->next) {
+            std::optional<uint64_t> &r = reach[FolderOf(f)];
+            r = std::max<uint64_t>(r.value_or(0), uint64_t { f->offset } + f->length);
+        }
         size_t index = 0;
         for (mscabd_folder *folder = cabinet_->folders; folder; folder = folder->next, ++index) {
-            if (reach[index] == 0)
+            if (!reach[index])
                 continue;
             mscabd_file whole {};
             whole.filename = const_cast<char *>("");
             whole.folder = folder;
-            whole.length = static_cast<unsigned int>(reach[index]);
+            whole.length = static_cast<unsigned int>(*reach[index]);
             if (int error = Extract(&whole, ""); error != MSPACK_ERR_OK)
                 return error;
         }
