@@ -18,6 +18,7 @@
 #include <mspack.h>
 #include <optional>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -289,15 +290,16 @@ public:
     size_t FolderOf(const mscabd_file *f) const { return folderIndex_.at(f->folder); }
 
     // Decodes every folder that holds files once, as far as its last file
-    // reaches, writing nothing: exactly what extracting every file decodes
-    // (also when that is nothing: a folder continued from another cabinet
-    // fails even for an empty file). After CheckLayout.
+    // with data reaches, writing nothing: exactly what extracting every file
+    // decodes (also when that is nothing: a folder continued from another
+    // cabinet fails even for an empty file). After CheckLayout.
     int DecodeFolders()
     {
         std::vector<std::optional<uint64_t>> reach(folders_.size());
         for (const mscabd_file *f = files(); f; f = f->next) {
             std::optional<uint64_t> &r = reach[FolderOf(f)];
-            r = std::max<uint64_t>(r.value_or(0), uint64_t { f->offset } + f->length);
+            r = std::max<uint64_t>(r.value_or(0),
+                                   f->length ? uint64_t { f->offset } + f->length : 0);
         }
         size_t index = 0;
         for (mscabd_folder *folder = cabinet_->folders; folder; folder = folder->next, ++index) {
@@ -374,12 +376,13 @@ Status PlanExtraction(const Cabinet &cabinet, const std::vector<std::string> &pa
             plan.push_back(Planned { f, relative });
     }
     // In the order of the data, so that each folder is decoded once: libmspack
-    // starts a folder afresh for a file that lies before the one it last wrote.
-    std::stable_sort(plan.begin(), plan.end(), [&](const Planned &a, const Planned &b) {
-        const size_t fa = cabinet.FolderOf(a.file);
-        const size_t fb = cabinet.FolderOf(b.file);
-        return fa != fb ? fa < fb : a.file->offset < b.file->offset;
-    });
+    // starts a folder afresh for a file that lies before the one it last
+    // wrote. Empty files, which need no data, come first in their folder.
+    auto order = [&](const Planned &p) {
+        return std::tuple(cabinet.FolderOf(p.file), p.file->length != 0, p.file->offset);
+    };
+    std::stable_sort(plan.begin(), plan.end(),
+                     [&](const Planned &a, const Planned &b) { return order(a) < order(b); });
     return {};
 }
 
