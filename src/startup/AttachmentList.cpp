@@ -2,6 +2,7 @@
 
 #include "common/Display.h"
 #include "common/files.h"
+#include "common/winnames.h"
 
 #include <QListWidget>
 #include <QMimeData>
@@ -11,12 +12,52 @@ namespace kestlin {
 
 namespace {
 
-constexpr const char *kReservedNameMessage
-    = "システムで予約されているファイル名です。\r\nファイル名を変更して再度指定してください。";
+constexpr const char *kRenameAndRetry = "ファイル名を変更して再度指定してください。";
+const std::string kReservedNameMessage
+    = std::string("システムで予約されているファイル名です。\r\n") + kRenameAndRetry;
 
 bool IsReserved(const std::string &path)
 {
     return FileNameOf(path) == kReservedFileName;
+}
+
+// The receiver unpacks on Windows, which cannot hold every name this system can.
+WindowsNameFault WindowsFault(const std::string &path)
+{
+    return CheckWindowsName(FileNameOf(path));
+}
+
+std::string FaultLine(WindowsNameFault fault)
+{
+    return std::string(WindowsNameFaultText(fault)) + "。\r\n";
+}
+
+// The reserved name and a name Windows cannot hold are refused with a message.
+bool RefusedName(Display &display, const std::string &path)
+{
+    if (IsReserved(path)) {
+        display.ShowMessage(kReservedNameMessage, kAppTitle, MsgIcon::Information);
+        return true;
+    }
+    const WindowsNameFault fault = WindowsFault(path);
+    if (fault == WindowsNameFault::None)
+        return false;
+    display.ShowMessage("「" + FileNameOf(path)
+                            + "」は受信側のWindowsで使えないファイル名です。\r\n" + FaultLine(fault)
+                            + kRenameAndRetry,
+                        kAppTitle, MsgIcon::Information);
+    return true;
+}
+
+// Of several dropped files, those refused for their names are named in one
+// message: unlike a duplicate, the user could not tell that they are missing.
+void RefuseForWindows(Display &display, const std::vector<std::string> &paths)
+{
+    std::string text
+        = "次のファイルは受信側のWindowsで使えないファイル名のため、追加しませんでした。\r\n";
+    for (const std::string &path : paths)
+        text += "「" + FileNameOf(path) + "」：" + FaultLine(WindowsFault(path));
+    display.ShowMessage(text + kRenameAndRetry, kAppTitle, MsgIcon::Information);
 }
 
 void Append(QListWidget &list, const std::string &path)
@@ -28,10 +69,8 @@ void AddOneDroppedFile(QListWidget &list, Display &display, const std::string &p
 {
     if (!OrdinaryFileExists(path))
         return;
-    if (IsReserved(path)) {
-        display.ShowMessage(kReservedNameMessage, kAppTitle, MsgIcon::Information);
+    if (RefusedName(display, path))
         return;
-    }
     if (ListContains(list, path)) {
         display.ShowMessage("既に選択されているファイルです。", kAppTitle, MsgIcon::Information);
         return;
@@ -55,10 +94,8 @@ void AddChosenFile(QListWidget &list, Display &display, const std::string &path)
 {
     if (path.empty() || FolderExists(path))
         return;
-    if (IsReserved(path)) {
-        display.ShowMessage(kReservedNameMessage, kAppTitle, MsgIcon::Information);
+    if (RefusedName(display, path))
         return;
-    }
     if (ListContains(list, path)) {
         // Without the full stop, unlike the same refusal of a drop.
         display.ShowMessage("既に選択されているファイルです", kAppTitle, MsgIcon::Information);
@@ -73,11 +110,17 @@ void AddDroppedFiles(QListWidget &list, Display &display, const std::vector<std:
         AddOneDroppedFile(list, display, paths.front());
         return;
     }
+    std::vector<std::string> refused;
     for (const std::string &path : paths) {
         if (IsReserved(path) || !OrdinaryFileExists(path) || ListContains(list, path))
             continue;
-        Append(list, path);
+        if (WindowsFault(path) != WindowsNameFault::None)
+            refused.push_back(path);
+        else
+            Append(list, path);
     }
+    if (!refused.empty())
+        RefuseForWindows(display, refused);
 }
 
 DropContent DroppedFilePaths(const QMimeData &data, std::vector<std::string> &paths)

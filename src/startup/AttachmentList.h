@@ -18,12 +18,15 @@ inline constexpr const char *kReservedFileName = "MAIN_TEXT.txt";
 bool ListContains(const QListWidget &list, const std::string &path);
 
 // A file chosen in the file dialog: folders are skipped silently, the
-// reserved name and a duplicate are refused with a message.
+// reserved name, a name Windows cannot hold and a duplicate are refused with a
+// message.
 void AddChosenFile(QListWidget &list, Display &display, const std::string &path);
 
 // Files dropped on the window. One file alone is refused with a message
-// (reserved name, duplicate) or skipped silently (no ordinary file); of
-// several, every one that cannot be added is skipped without a word.
+// (reserved name, name Windows cannot hold, duplicate) or skipped silently (no
+// ordinary file); of several, the names Windows cannot hold are named in one
+// message after the others have been added, and every other one that cannot
+// be added is skipped without a word.
 void AddDroppedFiles(QListWidget &list, Display &display, const std::vector<std::string> &paths);
 
 // What a drop carries.

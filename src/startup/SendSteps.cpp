@@ -6,6 +6,7 @@
 #include "common/numbers.h"
 #include "common/syserror.h"
 #include "common/textfile.h"
+#include "common/winnames.h"
 #include "mail/clsMail.h"
 #include "packaging/clsCab32.h"
 #include "packaging/clsCryptFile.h"
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <exception>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +41,29 @@ constexpr const char *kNoFreeWorkSpace = "作業ﾌｫﾙﾀﾞの指定に誤�
                                          "作業ﾌｫﾙﾀﾞを確認してください。";
 constexpr const char *kNoFreeFileName = "同じ名前のﾌｧｲﾙが処理数を超えています。\r\n"
                                         "ﾌｧｲﾙ名を変更してください。";
+
+// The name under which a listed file goes into the working folder: its own,
+// unless the receiving Windows would take it for a name already there (the
+// body file's from the start), else the first free numbered one: report0.xls,
+// report1.xls... A numbered name that Windows cannot hold ("LPT1.txt" from
+// "LPT.txt") counts as taken. Empty when no number is left.
+std::string FreeTargetName(const std::string &name, const std::set<std::string> &taken)
+{
+    // A name without "." numbers as name0, name1, ...: the whole name is the base.
+    const size_t dot = name.rfind('.');
+    const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+    std::string target = name;
+    int32_t counter = 0;
+    while (taken.contains(WindowsNameKey(target))
+           || CheckWindowsName(target) == WindowsNameFault::DeviceName) {
+        target = base + std::to_string(counter) + ext;
+        if (counter == INT32_MAX)
+            return "";
+        ++counter;
+    }
+    return target;
+}
 
 // Sets the error text unless a more precise one is already there.
 void Fail(std::string &errText, const std::string &reason)
@@ -309,26 +334,19 @@ void SendPipeline::FncMoveFile(std::string &errText, bool &ok)
             Fail(errText, reason);
             return;
         }
+        // Every name in the fresh folder, as Windows compares names.
+        std::set<std::string> taken { WindowsNameKey(kBodyFileName) };
         for (const std::string &source : entries_) {
-            const std::string name = FileNameOf(source);
-            // A name without "." numbers as name0, name1, ...: the whole name is the base.
-            const size_t dot = name.rfind('.');
-            const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
-            const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-            std::string target = name;
-            int32_t counter = 0;
-            while (OrdinaryFileExists(JoinPath(tempFolder, target))) {
-                target = base + std::to_string(counter) + ext;
-                if (counter == INT32_MAX) {
-                    errText = kNoFreeFileName;
-                    return;
-                }
-                ++counter;
+            const std::string target = FreeTargetName(FileNameOf(source), taken);
+            if (target.empty()) {
+                errText = kNoFreeFileName;
+                return;
             }
             if (!CopyFileReplacing(source, JoinPath(tempFolder, target), reason)) {
                 Fail(errText, reason);
                 return;
             }
+            taken.insert(WindowsNameKey(target));
         }
         ok = true;
     });

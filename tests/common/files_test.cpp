@@ -1,5 +1,6 @@
 #include "common/files.h"
 #include "common/textfile.h"
+#include "common/winnames.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,40 @@ TEST(TextFile, OwnerOnlyFilesAreNotReadableByOthers)
     };
     ASSERT_EQ(::stat((dir / "secret.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(WindowsNames, WhatWindowsCannotHold)
+{
+    using F = WindowsNameFault;
+    for (const char *name : { "報告.xls", ".hidden", "a..b", " lead.csv", "CONSOLE.txt",
+                              "COM10.csv", "COM0.csv", "NUL_x.txt", "ＣＯＮ.txt", "bell\x7F.csv" })
+        EXPECT_EQ(CheckWindowsName(name), F::None) << name;
+    for (const char *name : { "a:b.xls", "a\\b.xls", "q?.csv", "tab\t.csv", "a|b", "<>" })
+        EXPECT_EQ(CheckWindowsName(name), F::Character) << name;
+    for (const char *name : { "report.", "report ", "aux." })
+        EXPECT_EQ(CheckWindowsName(name), F::Ending) << name;
+    for (const char *name : { "con", "Con.txt", "nul.tar.gz", "CON .csv", "lpt9", "COM\u00B9.txt" })
+        EXPECT_EQ(CheckWindowsName(name), F::DeviceName) << name;
+}
+
+TEST(WindowsNames, KeysAreEqualExactlyWhenWindowsSeesOneName)
+{
+    const auto same
+        = [](const char *a, const char *b) { return WindowsNameKey(a) == WindowsNameKey(b); };
+    EXPECT_TRUE(same("Report.XLS", "report.xls"));
+    EXPECT_TRUE(same("ａｂｃ.csv", "ＡＢＣ.CSV"));
+    EXPECT_TRUE(same("ⅰ.txt", "Ⅰ.txt"));
+    EXPECT_TRUE(same("Äöü", "äÖÜ"));
+    EXPECT_TRUE(same("σς", "ΣΣ"));
+    EXPECT_TRUE(same("привет", "ПРИВЕТ"));
+    EXPECT_TRUE(same("\xFFx", "\xFFX"));
+    // Apart on Windows: what only looks alike, and what Unicode alone folds into ASCII.
+    EXPECT_FALSE(same("ı", "I"));
+    EXPECT_FALSE(same("ſ", "S"));
+    EXPECT_FALSE(same("ａ", "a"));
+    EXPECT_FALSE(same("ｶ", "カ"));
+    EXPECT_FALSE(same("\u212A", "K"));
+    EXPECT_FALSE(same("\xC3", "\xE3"));
 }
 
 TEST(TextFile, FailuresAreReportedNotSwallowed)

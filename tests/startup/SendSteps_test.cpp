@@ -175,6 +175,29 @@ TEST_F(SendStepsTest, CopiesNumberClashingNamesWithAndWithoutExtension)
     EXPECT_EQ(ReadFile(copies + "/README0"), "R2");
 }
 
+TEST_F(SendStepsTest, NamesWindowsTakesForOneAreNumberedAndTheBodyFileNameIsTaken)
+{
+    list = PlainList({ File("a/Report.xls", "A"), File("b/report.XLS", "B"),
+                       File("c/main_text.TXT", "M"), File("a/ＡＢＣ.csv", "W"),
+                       File("b/ａｂｃ.csv", "w"), File("a/LPT.txt", "1"), File("b/LPT.txt", "2"),
+                       File("c/LPT.txt", "3") });
+    std::string errText;
+    bool ok = false;
+    ASSERT_TRUE(pipeline.Begin());
+    pipeline.FncCrtWorkSpace(errText, ok);
+    pipeline.FncMoveFile(errText, ok);
+    ASSERT_TRUE(ok) << errText;
+
+    // LPT1.txt to LPT9.txt would be devices on Windows: the numbering passes over them.
+    const std::string copies = pipeline.strWorkSpace + "/Temp";
+    EXPECT_EQ(FolderNames(copies),
+              (std::vector<std::string> { "LPT.txt", "LPT0.txt", "LPT10.txt", "Report.xls",
+                                          "main_text0.TXT", "report0.XLS", "ＡＢＣ.csv",
+                                          "ａｂｃ0.csv" }));
+    EXPECT_EQ(ReadFile(copies + "/report0.XLS"), "B");
+    EXPECT_EQ(ReadFile(copies + "/LPT10.txt"), "3");
+}
+
 TEST_F(SendStepsTest, UnreadableListedFileFailsTheCopyStepWithTheSystemsReason)
 {
     list = PlainList({ File("a/one.csv", "1"), File("a/two.csv", "2") });

@@ -276,6 +276,30 @@ TEST_F(MainWindowTest, SeveralDroppedFilesAreFilteredSilently)
     EXPECT_TRUE(display.messages.empty());
 }
 
+TEST_F(MainWindowTest, NamesWindowsCannotHoldAreRefusedNamingTheFile)
+{
+    const std::string rename = "ファイル名を変更して再度指定してください。";
+    AddByDialog(File("a:b.csv"));
+    window.Form_DragDrop(*Files({ File("Con.txt") }));
+    window.Form_DragDrop(*Files({ File("1.csv"), File("report. "), File("2.csv") }));
+
+    EXPECT_EQ(Entries(), (std::vector<std::string> { dir / "1.csv", dir / "2.csv" }));
+    EXPECT_EQ(
+        MessageTexts(),
+        (std::vector<std::string> {
+            "「a:b.csv」は受信側のWindowsで使えないファイル名です。\r\n"
+            "\\ / : * ? \" < > | と制御文字は使えません。\r\n"
+                + rename,
+            "「Con.txt」は受信側のWindowsで使えないファイル名です。\r\n"
+            "CON、PRN、AUX、NUL、COM1～COM9、LPT1～LPT9 は拡張子を付けても使えません。\r\n"
+                + rename,
+            "次のファイルは受信側のWindowsで使えないファイル名のため、追加しませんでした。\r\n"
+            "「report. 」：名前の最後にピリオドや空白は使えません。\r\n"
+                + rename }));
+    for (const auto &m : display.messages)
+        EXPECT_EQ(m.icon, MsgIcon::Information);
+}
+
 TEST_F(MainWindowTest, DropsThatCarryNoFiles)
 {
     QMimeData text;

@@ -80,10 +80,20 @@ extern "C" {
 #define CAB32_E_LIMIT 0x8009
 /* The file to extract is not a valid cabinet (also a truncated one). */
 #define CAB32_E_NOTCAB 0x800A
-/* A name that cannot be stored (it holds "\") or, on extraction, a name that
- * would lead outside the destination or through a symbolic link. */
+/* A name that cannot be stored: it holds "\", Windows cannot hold it (a
+ * character of \ / : * ? " < > | or a control character, a final "." or
+ * blank, a device name such as CON or COM1 even with an extension), or
+ * Windows would take it for another name of the archive ("a.txt" and
+ * "A.TXT", "ａ" and "Ａ"). On extraction: a name that would lead outside the
+ * destination or through a symbolic link. */
 #define CAB32_E_BADNAME 0x800B
-/* The archive's data is damaged: wrong checksum or undecodable block. */
+/* The archive's data is damaged: wrong checksum or undecodable block, a
+ * method that cannot be decoded (also LZX or Quantum with a window size out
+ * of range), block headers cut short or declaring more than 32 KiB, or file
+ * entries that run past the data of their folder or share data with another
+ * entry. The last are refused before anything is decoded: extracting every
+ * file writes at most what the folders' blocks declare, and decodes each
+ * folder once. */
 #define CAB32_E_DATA 0x800C
 /* Not enough memory. */
 #define CAB32_E_MEMORY 0x800D
@@ -95,9 +105,12 @@ extern "C" {
 int32_t Cab(uint32_t hwnd, const char *cmdline, char *output, int32_t size);
 
 /* Check modes of CabCheckArchive. */
-/* The headers are sound and the file is as long as they say. */
+/* The headers are sound (see CAB32_E_DATA for what that takes) and the file is
+ * as long as they say. */
 #define CAB32_CHECK_HEADERS 1
-/* As CAB32_CHECK_HEADERS, and every file decompresses with correct checksums. */
+/* As CAB32_CHECK_HEADERS, and every file decompresses with correct checksums:
+ * each folder is decoded once, as far as its files reach, so the check passes
+ * exactly when extracting every file would meet no damaged data. */
 #define CAB32_CHECK_FULL 2
 
 /* Non-zero when path is a regular file holding a valid cabinet, 0 for a

@@ -1,9 +1,12 @@
 #include "extract.h"
 
 #include "cab32.h"
+#include "common/cp932.h"
+#include "layout.h"
 #include "names.h"
 #include "pack.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -13,8 +16,11 @@
 #include <fnmatch.h>
 #include <memory>
 #include <mspack.h>
+#include <optional>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace kestlin::cab32 {
@@ -257,14 +263,73 @@ public:
 
     mscabd_file *files() const { return cabinet_->files; }
 
+    // What libmspack leaves unchecked (see layout.h); after Open.
+    Status CheckLayout(const std::string &path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return Fail(CAB32_E_NOTCAB, "書庫を読めません: " + path + ": " + ErrnoText(errno));
+        Status s = ReadFolderData(fd, folders_);
+        ::close(fd);
+        size_t index = 0;
+        for (const mscabd_folder *f = cabinet_->folders; s.ok() && f; f = f->next) {
+            if (index == folders_.size())
+                return Fail(CAB32_E_DATA, "書庫のフォルダの数が合いません");
+            s = CheckCompression(folders_[index].compression);
+            folderIndex_[f] = index++;
+        }
+        if (!s.ok())
+            return s;
+        std::vector<FileRange> ranges;
+        for (const mscabd_file *f = files(); f; f = f->next)
+            ranges.push_back(FileRange { FolderOf(f), f->offset, f->length, DisplayName(f) });
+        return CheckRanges(std::move(ranges), folders_);
+    }
+
+    // Index of the file's folder, in the order of the archive; after CheckLayout.
+    size_t FolderOf(const mscabd_file *f) const { return folderIndex_.at(f->folder); }
+
+    // Decodes every folder that holds files once, as far as its last file
+    // with data reaches, writing nothing: exactly what extracting every file
+    // decodes (also when that is nothing: a folder continued from another
+    // cabinet fails even for an empty file). After CheckLayout.
+    int DecodeFolders()
+    {
+        std::vector<std::optional<uint64_t>> reach(folders_.size());
+        for (const mscabd_file *f = files(); f; f = f->next) {
+            std::optional<uint64_t> &r = reach[FolderOf(f)];
+            r = std::max<uint64_t>(r.value_or(0),
+                                   f->length ? uint64_t { f->offset } + f->length : 0);
+        }
+        size_t index = 0;
+        for (mscabd_folder *folder = cabinet_->folders; folder; folder = folder->next, ++index) {
+            if (!reach[index])
+                continue;
+            mscabd_file whole {};
+            whole.filename = const_cast<char *>("");
+            whole.folder = folder;
+            whole.length = static_cast<unsigned int>(*reach[index]);
+            if (int error = Extract(&whole, ""); error != MSPACK_ERR_OK)
+                return error;
+        }
+        return MSPACK_ERR_OK;
+    }
+
     int Extract(mscabd_file *file, const char *name)
     {
         return decompressor_->extract(decompressor_, file, name);
     }
 
+    static std::string DisplayName(const mscabd_file *f)
+    {
+        return (f->attribs & MSCAB_ATTRIB_UTF_NAME) ? f->filename : cp932::ToUtf8(f->filename);
+    }
+
 private:
     mscab_decompressor *decompressor_;
     mscabd_cabinet *cabinet_ = nullptr;
+    std::vector<FolderData> folders_;
+    std::unordered_map<const mscabd_folder *, size_t> folderIndex_;
 };
 
 Status DataError(int error, const std::string &name)
@@ -310,6 +375,14 @@ Status PlanExtraction(const Cabinet &cabinet, const std::vector<std::string> &pa
         if (Selected(patterns, relative))
             plan.push_back(Planned { f, relative });
     }
+    // In the order of the data, so that each folder is decoded once: libmspack
+    // starts a folder afresh for a file that lies before the one it last
+    // wrote. Empty files, which need no data, come first in their folder.
+    auto order = [&](const Planned &p) {
+        return std::tuple(cabinet.FolderOf(p.file), p.file->length != 0, p.file->offset);
+    };
+    std::stable_sort(plan.begin(), plan.end(),
+                     [&](const Planned &a, const Planned &b) { return order(a) < order(b); });
     return {};
 }
 
@@ -358,16 +431,9 @@ bool IsValidCabinet(const std::string &path, int32_t mode)
 {
     FileSystem fs;
     Cabinet cabinet(fs);
-    if (!cabinet.Open(path))
+    if (!cabinet.Open(path) || !cabinet.CheckLayout(path).ok())
         return false;
-    if (mode != CAB32_CHECK_FULL)
-        return true;
-    for (mscabd_file *f = cabinet.files(); f; f = f->next) {
-        fs.current = nullptr;
-        if (cabinet.Extract(f, "") != MSPACK_ERR_OK)
-            return false;
-    }
-    return true;
+    return mode != CAB32_CHECK_FULL || cabinet.DecodeFolders() == MSPACK_ERR_OK;
 }
 
 Status Extract(const Command &command, std::string &summary)
@@ -383,6 +449,8 @@ Status Extract(const Command &command, std::string &summary)
     Cabinet cabinet(fs);
     if (!cabinet.Open(archive))
         return Fail(CAB32_E_NOTCAB, "書庫ではありません: " + archive);
+    if (Status s = cabinet.CheckLayout(archive); !s.ok())
+        return s;
     std::vector<Planned> plan;
     if (Status s = PlanExtraction(cabinet, patterns, plan); !s.ok())
         return s;

@@ -3,6 +3,7 @@
 #include "cab32.h"
 #include "cabformat.h"
 #include "common/cp932.h"
+#include "common/winnames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,6 +44,16 @@ Status EncodeName(const std::string &relative, std::string &stored, bool &utf8)
         || relative.find("/./") != std::string::npos || relative.find("/../") != std::string::npos
         || relative.ends_with("/.") || relative.ends_with("/.."))
         return Fail(CAB32_E_BADNAME, "フォルダの中を指す名前ではありません: " + relative);
+    // The receiver unpacks on Windows, which cannot make such a file or folder.
+    for (size_t start = 0, slash = 0; slash != std::string::npos; start = slash + 1) {
+        slash = relative.find('/', start);
+        const WindowsNameFault fault
+            = CheckWindowsName(std::string_view(relative).substr(start, slash - start));
+        if (fault != WindowsNameFault::None)
+            return Fail(CAB32_E_BADNAME, "Windows で使えない名前です ("
+                                             + std::string(WindowsNameFaultText(fault))
+                                             + "): " + relative);
+    }
     std::string windows = relative;
     std::replace(windows.begin(), windows.end(), '/', '\\');
     // The round trip also refuses one-way mappings (WAVE DASH, YEN SIGN...):

@@ -1,12 +1,14 @@
 #include "scan.h"
 
 #include "cab32.h"
+#include "common/winnames.h"
 #include "names.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fnmatch.h>
+#include <map>
 #include <sys/stat.h>
 
 namespace kestlin::cab32 {
@@ -81,6 +83,33 @@ struct Walker
     }
 };
 
+// Two names that Windows takes for one ("a.txt" and "A.txt", a file "x" and a
+// folder "X"): unpacked there, one file would replace the other or could not
+// be made. Folders that differ in case only merge there, harmlessly.
+Status CheckNoWindowsClash(const std::vector<Entry> &entries)
+{
+    struct Seen
+    {
+        std::string name;
+        bool folder;
+    };
+    std::map<std::string, Seen> seen;
+    for (const Entry &e : entries) {
+        const std::string &path = e.displayName;
+        for (size_t slash = path.find('/');; slash = path.find('/', slash + 1)) {
+            const bool folder = slash != std::string::npos;
+            const std::string name = path.substr(0, slash);
+            const auto [it, fresh] = seen.try_emplace(WindowsNameKey(name), Seen { name, folder });
+            if (!fresh && it->second.name != name && !(folder && it->second.folder))
+                return Fail(CAB32_E_BADNAME,
+                            "Windows では同じ名前になります: " + it->second.name + " と " + name);
+            if (!folder)
+                break;
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 Status DescribeFile(const std::string &path, const std::string &relative, Entry &entry)
@@ -141,7 +170,7 @@ Status CollectFiles(const std::string &folder, const std::vector<std::string> &p
         std::unique(entries.begin(), entries.end(),
                     [](const Entry &a, const Entry &b) { return a.displayName == b.displayName; }),
         entries.end());
-    return {};
+    return CheckNoWindowsClash(entries);
 }
 
 } // namespace kestlin::cab32

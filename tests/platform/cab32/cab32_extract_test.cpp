@@ -55,6 +55,32 @@ void WriteRawArchive(const std::string &cab, const std::string &source,
     ASSERT_TRUE(s.ok()) << s.text;
 }
 
+uint32_t GetLE(const std::string &b, size_t at, int bytes)
+{
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(b.at(at + static_cast<size_t>(i)));
+    return v;
+}
+
+void PutLE(std::string &b, size_t at, int bytes, uint32_t v)
+{
+    for (int i = 0; i < bytes; ++i, v >>= 8)
+        b.at(at + static_cast<size_t>(i)) = static_cast<char>(v & 0xFF);
+}
+
+// Where the file entries of a cabinet without reserved fields begin.
+std::vector<size_t> FileEntries(const std::string &cab)
+{
+    std::vector<size_t> at;
+    size_t p = GetLE(cab, 16, 4);
+    for (uint32_t i = GetLE(cab, 28, 2); i > 0; --i) {
+        at.push_back(p);
+        p = cab.find('\0', p + 16) + 1;
+    }
+    return at;
+}
+
 class CabRead : public ::testing::Test
 {
 protected:
@@ -186,6 +212,72 @@ TEST(CabHostile, Cp932NamesSplitOnlyAfterDecoding)
     // The second name has no UTF-8 attribute: its bytes are read as CP932.
     EXPECT_EQ(ReadTree(dir / "out"),
               (Tree { { "ソ/能.txt", "1" }, { cp932::ToUtf8("utf8\xE8\xA1\xA8.txt"), "2" } }));
+}
+
+TEST(CabHostile, FileRangesThatOverlapOrRunPastTheirFolderFailAtOnce)
+{
+    // Extracting every entry of the same 4 MiB would write 800 MiB; at the
+    // format's limits such an archive of 250 KB kept the library busy for days.
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src");
+    std::vector<std::pair<std::string, std::string>> names { { "big.txt", ReportText(4 << 20) } };
+    for (int i = 0; i < 200; ++i)
+        names.emplace_back("f" + std::to_string(i), "x");
+    WriteRawArchive(dir / "h.cab", dir / "src", names);
+    const std::string valid = ReadFile(dir / "h.cab");
+    std::string overlapping = valid;
+    for (size_t at : FileEntries(overlapping)) {
+        PutLE(overlapping, at, 4, 4 << 20);
+        PutLE(overlapping, at + 4, 4, 0);
+    }
+    std::string beyond = valid;
+    PutLE(beyond, FileEntries(beyond).back(), 4, 2); // one byte past the folder's data
+    for (const auto &[bytes, why] : { std::pair { overlapping, "同じデータを指して" },
+                                      std::pair { beyond, "フォルダのデータの外" } }) {
+        WriteFile(dir / "bad.cab", bytes);
+        EXPECT_EQ(CabCheckArchive((dir / "bad.cab").c_str(), CAB32_CHECK_HEADERS), 0);
+        EXPECT_EQ(CabCheckArchive((dir / "bad.cab").c_str(), CAB32_CHECK_FULL), 0);
+        char text[256] = "";
+        const std::string line = "-x " + Q(dir / "bad.cab") + " " + Q(dir / "out/") + " *.*";
+        EXPECT_EQ(Cab(1, line.c_str(), text, sizeof text), CAB32_E_DATA);
+        EXPECT_NE(std::string(text).find(why), std::string::npos) << text;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    }
+}
+
+TEST(CabHostile, EntriesListedAgainstTheOrderOfTheDataExtractRight)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src");
+    WriteRawArchive(dir / "r.cab", dir / "src",
+                    { { "a.txt", ReportText(100000) }, { "b.txt", "bb" }, { "c.txt", "ccc" } });
+    std::string bytes = ReadFile(dir / "r.cab");
+    const std::vector<size_t> at = FileEntries(bytes);
+    const std::string first = bytes.substr(at[0], at[1] - at[0]);
+    bytes.replace(at[0], first.size(), bytes.substr(at[2], first.size())); // c, b, a
+    bytes.replace(at[2], first.size(), first);
+    WriteFile(dir / "r.cab", bytes);
+
+    EXPECT_EQ(CabCheckArchive((dir / "r.cab").c_str(), CAB32_CHECK_FULL), 1);
+    ASSERT_EQ(Extract(dir / "r.cab", dir / "out"), 0);
+    EXPECT_EQ(ReadTree(dir / "out"),
+              (Tree { { "a.txt", ReportText(100000) }, { "b.txt", "bb" }, { "c.txt", "ccc" } }));
+}
+
+TEST(CabHostile, WindowSizeOutOfRangeIsDamagedDataNotMemory)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "src");
+    WriteRawArchive(dir / "w.cab", dir / "src", { { "a.txt", "a" } });
+    const std::string valid = ReadFile(dir / "w.cab");
+    // Method field of the one folder: LZX with 2^22 bytes, Quantum with 2^9.
+    for (uint32_t method : { 0x1603u, 0x0902u, 0x0004u }) {
+        std::string bytes = valid;
+        PutLE(bytes, 36 + 6, 2, method);
+        WriteFile(dir / "w.cab", bytes);
+        EXPECT_EQ(CabCheckArchive((dir / "w.cab").c_str(), CAB32_CHECK_HEADERS), 0) << method;
+        EXPECT_EQ(Extract(dir / "w.cab", dir / "out"), CAB32_E_DATA) << method;
+    }
 }
 
 } // namespace

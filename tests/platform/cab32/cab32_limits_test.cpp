@@ -131,6 +131,34 @@ TEST_F(CabBadInput, CommandLineMistakes)
     EXPECT_TRUE(Names(dir_ / "out").empty());
 }
 
+TEST_F(CabBadInput, NamesTheReceivingWindowsCannotUnpackAreRefusedReadably)
+{
+    const std::string cannot = "Windows で使えない名前です (";
+    const std::pair<Tree, std::string> cases[] = {
+        { { { "a:b.txt", "x" } }, cannot + "\\ / : * ? \" < > | と制御文字は使えません): a:b.txt" },
+        { { { "sub./c.txt", "x" } },
+          cannot + "名前の最後にピリオドや空白は使えません): sub./c.txt" },
+        { { { "d/nul.txt", "x" } },
+          cannot
+              + "CON、PRN、AUX、NUL、COM1～COM9、LPT1～LPT9 は拡張子を付けても使えません): "
+                "d/nul.txt" },
+        { { { "Report.xls", "1" }, { "report.XLS", "2" } },
+          "Windows では同じ名前になります: Report.xls と report.XLS" },
+        { { { "Ａ", "1" }, { "ａ/b.txt", "2" } }, "Windows では同じ名前になります: Ａ と ａ" },
+    };
+    for (const auto &[tree, text] : cases) {
+        std::filesystem::remove_all(dir_ / "in");
+        WriteTree(dir_ / "in", tree);
+        char output[512] = "";
+        EXPECT_EQ(Cab(1, PackLine(dir_).c_str(), output, sizeof output), CAB32_E_BADNAME);
+        EXPECT_EQ(output, text);
+    }
+    // Folders that differ in case only are one folder there, which is harmless.
+    std::filesystem::remove_all(dir_ / "in");
+    WriteTree(dir_ / "in", { { "Dir/a.txt", "1" }, { "dir/b.txt", "2" } });
+    EXPECT_EQ(RunCab(PackLine(dir_)), 0);
+}
+
 TEST_F(CabBadInput, OutputTextIsCutWithinTheBufferOnACharacterBoundary)
 {
     char big[512];
