@@ -25,15 +25,16 @@ std::string BaseFolder(const EnvironmentLookup &getenv, const char *variable, co
     return {};
 }
 
-// Each missing level of an absolute path, owner-only.
-bool MakeFolderPath(const std::string &path, std::string &reason)
+// Each missing level of an absolute path, owner-only. On failure, level names
+// the one that could not be made (a file in its place, say).
+bool MakeFolderPath(const std::string &path, std::string &level, std::string &reason)
 {
     std::filesystem::path made;
     for (const auto &part : std::filesystem::path(path).lexically_normal()) {
         if (part.empty())
             continue;
         made /= part;
-        const std::string level = made.string();
+        level = made.string();
         if (FolderExists(level))
             continue;
         // Another copy starting at the same moment may have made it meanwhile.
@@ -82,9 +83,9 @@ bool MakeUserFolders(const FileLocations &locations, std::string &message)
         return true;
     for (const std::string *folder :
          { &locations.settingsFolder, &locations.errorLogFolder, &locations.workFolder }) {
-        std::string reason;
-        if (!MakeFolderPath(*folder, reason)) {
-            message = "ユーザーごとのフォルダを作成できません。\r\n" + *folder + "\r\n" + reason;
+        std::string level, reason;
+        if (!MakeFolderPath(*folder, level, reason)) {
+            message = "ユーザーごとのフォルダを作成できません。\r\n" + level + "\r\n" + reason;
             return false;
         }
     }

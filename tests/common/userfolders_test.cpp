@@ -96,7 +96,8 @@ TEST(UserFolders, MissingFoldersAreMadeOwnerOnlyAndAFileInTheWayStopsIt)
     std::filesystem::remove_all(place / "home/.local");
     test::WriteFile(place / "home/.local", "");
     ASSERT_FALSE(MakeUserFolders(files, message));
-    EXPECT_EQ(message.rfind("ユーザーごとのフォルダを作成できません。\r\n" + files.errorLogFolder
+    // The level in the way is named, not the folder that was wanted.
+    EXPECT_EQ(message.rfind("ユーザーごとのフォルダを作成できません。\r\n" + place / "home/.local"
                                 + "\r\n",
                             0),
               0u)
