@@ -1,13 +1,11 @@
 // A stand-in for the person at the screen, loaded into the installed program
 // with LD_PRELOAD by the package test (the program reads no command line, and
-// the package holds nothing made for tests). It prints what the program shows
-// and answers it: Yes to a question, OK to a message; it fills and saves the
-// settings dialog of a first start; once the main window is up it prints the
-// first entry of a text box's context menu, opens the settings dialog from the
-// window's menu, prints its fields, closes it and ends the program.
-//
-// Output, one line each: MESSAGE<TAB>text, FIELD<TAB>name<TAB>text,
-// SHOWN<TAB>caption, MENU<TAB>entry.
+// the package holds nothing made for tests). It answers Yes to a question and
+// OK to a message, fills and saves the settings dialog of a first start, and
+// once the main window is up opens the settings dialog again from the window's
+// menu, closes it and ends the program. It prints, one line each:
+// MESSAGE<TAB>text, FIELD<TAB>name<TAB>text for every text box of the settings
+// dialog, SHOWN<TAB>caption, MENU<TAB>first entry of a text box's context menu.
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -22,12 +20,9 @@
 
 namespace {
 
-void Print(const char *kind, const QStringList &parts)
+void Print(const QStringList &parts)
 {
-    QString line = QString::fromLatin1(kind);
-    for (const QString &part : parts)
-        line += QLatin1Char('\t') + QString(part).replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    std::printf("%s\n", line.toUtf8().constData());
+    std::printf("%s\n", parts.join('\t').replace('\n', "\\n").toUtf8().constData());
     std::fflush(stdout);
 }
 
@@ -38,11 +33,10 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Show && watched->isWidgetType()
-            && static_cast<QWidget *>(watched)->isWindow()) {
-            QPointer<QWidget> window = static_cast<QWidget *>(watched);
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (event->type() == QEvent::Show && widget && widget->isWindow()) {
             // Once the window is up, as a person would.
-            QTimer::singleShot(0, this, [this, window] {
+            QTimer::singleShot(0, this, [this, window = QPointer<QWidget>(widget)] {
                 if (window && window->isVisible())
                     Answer(window);
             });
@@ -53,31 +47,31 @@ public:
 private:
     void Answer(QWidget *window)
     {
-        if (auto *box = qobject_cast<QMessageBox *>(window))
-            AnswerMessage(box);
-        else if (window->objectName() == QLatin1String("frmIniFile"))
-            AnswerSettings(static_cast<QDialog *>(window));
-        else if (window->objectName() == QLatin1String("frmKestlin_01") && !mainShown_)
-            UseMainWindow(window);
-    }
-
-    static void AnswerMessage(QMessageBox *box)
-    {
-        Print("MESSAGE", { box->text() });
-        QAbstractButton *answer = box->buttons().value(0);
-        for (QAbstractButton *button : box->buttons()) {
-            if (box->buttonRole(button) == QMessageBox::YesRole)
-                answer = button;
-        }
-        if (answer)
+        if (auto *box = qobject_cast<QMessageBox *>(window)) {
+            Print({ "MESSAGE", box->text() });
+            QAbstractButton *answer = box->buttons().value(0);
+            for (QAbstractButton *button : box->buttons()) {
+                if (box->buttonRole(button) == QMessageBox::YesRole)
+                    answer = button;
+            }
             answer->click();
+        } else if (window->objectName() == "frmIniFile") {
+            AnswerSettings(static_cast<QDialog *>(window));
+        } else if (window->objectName() == "frmKestlin_01" && !mainShown_) {
+            mainShown_ = true;
+            Print({ "SHOWN", window->windowTitle() });
+            QLineEdit edit;
+            const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+            Print({ "MENU", menu->actions().value(0)->text().section('\t', 0, 0) });
+            window->findChild<QAction *>("mnuSetting")->trigger();
+            QCoreApplication::quit();
+        }
     }
 
     void AnswerSettings(QDialog *dialog)
     {
-        const QList<QLineEdit *> fields = dialog->findChildren<QLineEdit *>();
-        for (QLineEdit *field : fields)
-            Print("FIELD", { field->objectName(), field->text() });
+        for (QLineEdit *field : dialog->findChildren<QLineEdit *>())
+            Print({ "FIELD", field->objectName(), field->text() });
         if (mainShown_) {
             dialog->reject();
             return;
@@ -90,25 +84,11 @@ private:
             { "txtMMailAdress", "report@example.go.jp" },
         };
         for (const auto &[name, text] : typed) {
-            auto *field = dialog->findChild<QLineEdit *>(QLatin1String(name));
-            if (field && field->text().isEmpty())
-                field->setText(QLatin1String(text));
+            auto *field = dialog->findChild<QLineEdit *>(name);
+            if (field->text().isEmpty())
+                field->setText(text);
         }
-        if (auto *save = dialog->findChild<QPushButton *>(QStringLiteral("cmdEstablish")))
-            save->click();
-    }
-
-    void UseMainWindow(QWidget *window)
-    {
-        mainShown_ = true;
-        Print("SHOWN", { window->windowTitle() });
-        QLineEdit edit;
-        const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
-        // The entry without its shortcut.
-        Print("MENU", { menu->actions().value(0)->text().section(QLatin1Char('\t'), 0, 0) });
-        if (auto *settings = window->findChild<QAction *>(QStringLiteral("mnuSetting")))
-            settings->trigger();
-        QCoreApplication::quit();
+        dialog->findChild<QPushButton *>("cmdEstablish")->click();
     }
 
     bool mainShown_ = false;
