@@ -115,8 +115,8 @@ TEST_F(InstalledProgram, FirstStartWritesOnlyIntoTheUsersOwnFolders)
 TEST_F(InstalledProgram, ReadsTheWindowsProgramsSettingsFileAsItIs)
 {
     // Code page 932, CR LF, Windows folders, and the user password stored as
-    // the Windows program stores it: the real output of the note on the
-    // encrypted text (layout, iv, salt), "hello world" under the settings password.
+    // the Windows program stores it: the component's real message for "hello
+    // world" (layout, iv, salt; see CryptText_test), under the settings password.
     const std::string ini = cp932::FromUtf8(
         "[USER]\r\nHOUKOKU=石油動態報告\r\nUSERID=U0001\r\n"
         "PASSWORD=MGEGCSsGAQQBgjdYA6BUMFIGCisGAQQBgjdYAwGgRDBCAgMCAAECAmYBAgFABAgqGpllWj9cswQQ"
