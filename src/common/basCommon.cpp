@@ -3,10 +3,10 @@
 #include "common/Display.h"
 #include "common/cp932.h"
 #include "common/files.h"
-#include "common/programfolder.h"
 #include "common/syserror.h"
 #include "common/textfile.h"
 #include "common/timestamp.h"
+#include "common/userfolders.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -132,7 +132,8 @@ bool DelFolder(const std::string &path, std::string &errText)
 
 bool WriteErrLog(Display &display, const std::string &message, const std::string &title)
 {
-    const std::string path = JoinPath(ProgramFolder(), "Err_" + FormatLogStamp(Now()) + ".LOG");
+    const std::string path
+        = JoinPath(LocateFiles().errorLogFolder, "Err_" + FormatLogStamp(Now()) + ".LOG");
     std::string reason;
     struct stat st
     {

@@ -16,8 +16,8 @@ bool ChkMailAddress(const std::string &address, std::string &errText);
 bool DelFolder(const std::string &path, std::string &errText);
 
 // Writes "message,title" CR LF into Err_<YYYYMMDDHHmmSS>.LOG in the program
-// folder, replacing a log of the same second. When that fails, shows the
-// system's description (no icon, title "Kestlin") and returns false.
+// folder (an installed copy: the user's own log folder), replacing a log of the same second. When
+// that fails, shows the system's description (no icon, title "Kestlin") and returns false.
 bool WriteErrLog(Display &display, const std::string &message, const std::string &title);
 
 // The folder chooser with the title "フォルダの選択": the chosen folder, or "2"

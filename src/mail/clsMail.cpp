@@ -1,7 +1,7 @@
 #include "mail/clsMail.h"
 
 #include "common/dynlib.h"
-#include "common/programfolder.h"
+#include "common/userfolders.h"
 
 #include <exception>
 #include <memory>
@@ -107,7 +107,7 @@ bool clsMail::Send()
             const std::string popServer = pop_ + "\t110";
             char *answer = nullptr;
             const int ok = library.rcvMail(popServer.c_str(), userId_.c_str(), password_.c_str(),
-                                           "STAT", ProgramFolder().c_str(), &answer);
+                                           "STAT", LocateFiles().workFolder.c_str(), &answer);
             const std::string text = library.Take(answer, missing);
             if (!ok) {
                 errMsg_ = text + " " + kTag;

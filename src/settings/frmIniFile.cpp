@@ -5,7 +5,7 @@
 #include "common/Guarded.h"
 #include "common/basCommon.h"
 #include "common/files.h"
-#include "common/programfolder.h"
+#include "common/userfolders.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsStore.h"
 
@@ -374,7 +374,7 @@ bool frmIniFile::FncLoadIni(int16_t mode)
             loaded = LoadSettingsFile(iniPath_, values, failure);
             ShowValues(values);
         } else if (mode == 0) {
-            ShowValues(FirstTimeSettings(GetSpecialFolder(5), ProgramFolder()));
+            ShowValues(FirstTimeSettings(GetSpecialFolder(5), LocateFiles().workFolder));
         }
     } catch (const std::exception &e) {
         failure = e.what();

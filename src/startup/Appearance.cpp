@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QTranslator>
 
 namespace kestlin {
 
@@ -44,9 +46,19 @@ QFont KestlinFont()
 
 void SetUpAppearance(QApplication &app)
 {
-    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    QLocale::setDefault(japanese);
+    // Qt's own windows and menus (the file and folder choosers, the context
+    // menu of every text box) speak Japanese too, with the system's Qt
+    // translations; without them they stay English and the program still runs.
+    auto *translator = new QTranslator(&app);
+    if (translator->load(japanese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(translator);
     app.setFont(KestlinFont());
     app.setWindowIcon(KestlinIcon());
+    // Lets the desktop match the windows with the installed desktop entry and icon.
+    app.setDesktopFileName(QStringLiteral("io.github.kestlin.Kestlin"));
 }
 
 namespace {

@@ -18,7 +18,8 @@ QString ChosenFontFamily(const QStringList &installed);
 // The windows' font: 9 point at 96 dpi, Japanese glyph shapes.
 QFont KestlinFont();
 
-// Japanese locale and the windows' font for the whole application.
+// Japanese locale, Qt's Japanese translations, the windows' font and icon for
+// the whole application.
 void SetUpAppearance(QApplication &app);
 
 // The main window's icon (16 by 16, with a larger size for bigger places).

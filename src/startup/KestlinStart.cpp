@@ -1,7 +1,7 @@
 #include "startup/KestlinStart.h"
 
 #include "common/Display.h"
-#include "common/programfolder.h"
+#include "common/userfolders.h"
 #include "startup/basKestlin_01.h"
 #include "startup/frmKestlin_01.h"
 
@@ -12,8 +12,8 @@
 
 namespace kestlin {
 
-InstanceLock::InstanceLock(const std::string &programFolder)
-    : lock_(std::make_unique<QLockFile>(QString::fromStdString(LockFilePath(programFolder))))
+InstanceLock::InstanceLock(const std::string &settingsFolder)
+    : lock_(std::make_unique<QLockFile>(QString::fromStdString(LockFilePath(settingsFolder))))
 {
     // Age alone never makes the lock stale: the first copy may run for days.
     // A lock whose process is gone is still recognised as stale.
@@ -27,13 +27,13 @@ bool InstanceLock::TryLock()
     return lock_->isLocked() || lock_->tryLock(0);
 }
 
-std::string InstanceLock::LockFilePath(const std::string &programFolder)
+std::string InstanceLock::LockFilePath(const std::string &settingsFolder)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         folder = QDir::tempPath();
-    // Each installation has its own settings file, and so its own lock.
-    const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(programFolder),
+    // Each settings file has its own lock.
+    const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(settingsFolder),
                                                     QCryptographicHash::Sha1)
                                .toHex()
                                .left(16);
@@ -56,7 +56,13 @@ std::unique_ptr<frmKestlin_01> StartKestlin(Display &display, InstanceLock &lock
             display.ShowMessage(msg, kAppTitle, MsgIcon::Exclamation);
         return nullptr;
     }
-    strIniFilePath = IniFilePathIn(ProgramFolder());
+    // An installed copy keeps each user's files in folders of their own.
+    const FileLocations files = LocateFiles();
+    if (!MakeUserFolders(files, msg)) {
+        display.ShowMessage(msg, kAppTitle, MsgIcon::Exclamation);
+        return nullptr;
+    }
+    strIniFilePath = IniFilePathIn(files.settingsFolder);
 
     auto window = std::make_unique<frmKestlin_01>(display, strIniFilePath);
     if (!window->Form_Load())

@@ -10,13 +10,14 @@ namespace kestlin {
 class Display;
 class frmKestlin_01;
 
-// One running copy per program folder and user. The lock is a file in the
-// user's runtime folder; a lock left behind by a copy that crashed is taken
+// One running copy per settings folder (the program folder of a portable copy,
+// the user's own folder of an installed one) and user. The lock is a file in
+// the user's runtime folder; a lock left behind by a copy that crashed is taken
 // over, one held by a running copy is not.
 class InstanceLock
 {
 public:
-    explicit InstanceLock(const std::string &programFolder);
+    explicit InstanceLock(const std::string &settingsFolder);
     ~InstanceLock();
     InstanceLock(const InstanceLock &) = delete;
     InstanceLock &operator=(const InstanceLock &) = delete;
@@ -24,8 +25,8 @@ public:
     // False when another running copy holds the lock.
     bool TryLock();
 
-    // Where the lock of the program in that folder lives.
-    static std::string LockFilePath(const std::string &programFolder);
+    // Where the lock of the settings in that folder lives.
+    static std::string LockFilePath(const std::string &settingsFolder);
 
 private:
     std::unique_ptr<QLockFile> lock_;

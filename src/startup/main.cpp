@@ -1,5 +1,5 @@
 #include "common/QtDisplay.h"
-#include "common/programfolder.h"
+#include "common/userfolders.h"
 #include "startup/Appearance.h"
 #include "startup/KestlinStart.h"
 #include "startup/frmKestlin_01.h"
@@ -13,7 +13,8 @@ int main(int, char *argv[])
     QApplication app(qtArgc, argv);
     kestlin::SetUpAppearance(app);
     kestlin::QtDisplay display;
-    kestlin::InstanceLock lock(kestlin::ProgramFolder());
+    // One running copy per settings file.
+    kestlin::InstanceLock lock(kestlin::LocateFiles().settingsFolder);
     auto window = kestlin::StartKestlin(display, lock);
     if (!window)
         return 0;

@@ -75,8 +75,11 @@ TEST(SettingsStore, FirstTimeValues)
     EXPECT_TRUE(v.uUserId.empty() && v.uPassWord.empty() && v.uMailAdress.empty() && v.mSmtp.empty()
                 && v.mUserId.empty() && v.mPassWord.empty());
     std::string reason;
-    EXPECT_TRUE(ChkMailAddress(kReportMailbox, reason))
-        << "a distributor's address that the dialog itself refuses would block every first save";
+    if (*kReportMailbox != '\0') {
+        EXPECT_TRUE(ChkMailAddress(kReportMailbox, reason))
+            << "a distributor's address that the dialog itself refuses would block every first "
+               "save";
+    }
 }
 
 TEST(SettingsStore, SavesEveryKeyInOrderAndLoadsItBack)

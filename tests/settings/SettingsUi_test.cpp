@@ -88,6 +88,7 @@ TEST(FirstRun, YesThenSaveKeepsTheMainWindow)
                 { "txtUPassWord", "secret" },
                 { "txtUMailAdress", "reporter@example.co.jp" },
                 { "txtMSmtp", "smtp.example.co.jp" },
+                { "txtMMailAdress", "houkoku@example.go.jp" },
                 { "txtSLog", dir.path() },
                 { "txtSTempLog", dir.path() },
                 { "txtSTemp", dir.path() } };

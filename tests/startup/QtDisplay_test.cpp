@@ -174,7 +174,9 @@ TEST(QtDisplayTest, FileDialogOffersExistingFilesOfEveryKind)
     EXPECT_EQ(display.ChooseExistingFile("ﾌｧｲﾙを指定"), dir / "報告.xls");
     EXPECT_EQ(seen.title.toStdString(), "ﾌｧｲﾙを指定");
     EXPECT_EQ(seen.mode, QFileDialog::ExistingFile);
-    EXPECT_TRUE(seen.filters.isEmpty() || seen.filters == QStringList { "All Files (*)" })
+    // Qt's own "All Files (*)", translated where the translations are installed.
+    const QString everyFile = QCoreApplication::translate("QFileDialog", "All Files (*)");
+    EXPECT_TRUE(seen.filters.isEmpty() || seen.filters == QStringList { everyFile })
         << seen.filters.join(',').toStdString();
 
     AnswerDialog(QString());

@@ -1,10 +1,10 @@
 // A test companion of the program, built only with the tests. It runs the
 // program's own start-up from wherever it is copied and prints what the user
 // would have been shown (mode "start"), or it shows the main window with a few
-// files in its list and saves pictures of it and of two of its messages
-// (mode "screenshots").
+// files in its list and saves pictures of it, of two of its messages and of
+// its file chooser (mode "screenshots").
 #include "common/QtDisplay.h"
-#include "common/programfolder.h"
+#include "common/userfolders.h"
 #include "startup/Appearance.h"
 #include "startup/KestlinStart.h"
 #include "startup/SendSteps.h"
@@ -12,13 +12,17 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <QUrl>
 #include <cstdio>
 
@@ -46,7 +50,7 @@ public:
 int Start()
 {
     PrintingDisplay display;
-    kestlin::InstanceLock lock(kestlin::ProgramFolder());
+    kestlin::InstanceLock lock(kestlin::LocateFiles().settingsFolder);
     auto window = kestlin::StartKestlin(display, lock);
     if (window && window->isVisible())
         std::printf("SHOWN\t%s\n", window->windowTitle().toStdString().c_str());
@@ -121,7 +125,27 @@ int Screenshots(const QStringList &args)
     saveNextMessage(QStringLiteral("success-message.png"));
     display.ShowMessage(kestlin::SendPipeline::SuccessMessage({ 2026, 3, 5, 14, 7, 9 }),
                         kestlin::kAppTitle, kestlin::MsgIcon::Information);
-    return ok ? 0 : 1;
+
+    // The file chooser of "ﾌｧｲﾙ追加", Qt's own, in Japanese, in the folder of the files.
+    QDir::setCurrent(QFileInfo(files.first()).absolutePath());
+    bool chooserSeen = false;
+    QTimer::singleShot(500, [&] {
+        if (auto *chooser = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            chooserSeen = true;
+            // Wide enough for whole names, as a user would drag it.
+            chooser->resize(720, 420);
+            for (auto *view : chooser->findChildren<QTreeView *>()) {
+                for (int column = 0; column < 4; ++column)
+                    view->resizeColumnToContents(column);
+            }
+            Settle();
+            ok = Save(chooser->grab(), QDir(outDir).filePath(QStringLiteral("file-chooser.png")))
+                 && ok;
+            chooser->reject();
+        }
+    });
+    window.cmdAdd()->click();
+    return ok && chooserSeen ? 0 : 1;
 }
 
 } // namespace
