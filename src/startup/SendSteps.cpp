@@ -23,7 +23,7 @@ namespace kestlin {
 
 namespace {
 
-// The fixed password of the archive and of the passwords stored in the settings.
+// The body file the pipeline writes beside the reports, and the archive of both.
 constexpr const char *kBodyFileName = "MAIN_TEXT.txt";
 constexpr const char *kArchiveName = "TEMPU_FILE.cab";
 // Shell folder code of the user's documents folder.
