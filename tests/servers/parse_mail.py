@@ -40,6 +40,9 @@ def main(path):
             out("body", payload.decode(charset))
         else:
             out("attachment_name", str(make_header(decode_header(filename or ""))))
+            # What a reader that knows no RFC 2231 takes instead.
+            type_name = part.get_param("name") or ""
+            out("attachment_type_name", str(make_header(decode_header(type_name))))
             out("attachment_type", part.get_content_type())
             out("attachment_encoding", part.get("Content-Transfer-Encoding", ""))
             out("attachment_bytes", payload)

@@ -1,5 +1,7 @@
 #include "message.h"
 
+#include "filename.h"
+
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -13,33 +15,6 @@ namespace {
 
 const size_t kLineBytes = 57; // 76 base64 characters a line
 const char kReplacement[] = "\xEF\xBF\xBD";
-
-// The text cut into its characters; a byte that starts no valid UTF-8
-// sequence becomes U+FFFD.
-std::vector<std::string> Characters(const std::string &text)
-{
-    std::vector<std::string> characters;
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80           ? 1
-                              : (lead >> 5) == 0x6  ? 2
-                              : (lead >> 4) == 0xE  ? 3
-                              : (lead >> 3) == 0x1E ? 4
-                                                    : 0;
-        bool valid = length > 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-        if (valid) {
-            characters.push_back(text.substr(i, length));
-            i += length;
-        } else {
-            characters.push_back(kReplacement);
-            ++i;
-        }
-    }
-    return characters;
-}
 
 // glibc's strict ISO-2022-JP (ASCII, JIS X 0201 Roman, JIS X 0208): it
 // refuses the vendor extensions (①, ㈱), JIS X 0212 (髙), U+FF5E and the
@@ -152,41 +127,6 @@ std::string AddressHeader(const char *name, const std::vector<std::string> &addr
     return header + "\r\n";
 }
 
-std::string Quoted(const std::string &text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (c != '\r' && c != '\n')
-            out += c;
-    }
-    return out + "\"";
-}
-
-// The file name parameters: plain when ASCII, otherwise RFC 2231 for mail
-// programs that read it and an encoded word for those that do not.
-std::string NameParameters(const std::string &name, const char *parameter)
-{
-    bool ascii = true;
-    for (unsigned char c : name)
-        ascii = ascii && c >= 0x20 && c < 0x7F;
-    if (ascii)
-        return std::string(parameter) + "=" + Quoted(name);
-    std::string encoded;
-    static const char digits[] = "0123456789ABCDEF";
-    for (unsigned char c : name) {
-        if (std::isalnum(c) || std::strchr("!#$&+-.^_`|~", c)) {
-            encoded += static_cast<char>(c);
-        } else {
-            encoded += '%';
-            encoded += digits[c >> 4];
-            encoded += digits[c & 15];
-        }
-    }
-    return std::string(parameter) + "*=UTF-8''" + encoded;
-}
-
 std::string DomainOf(const std::string &address)
 {
     const size_t at = address.rfind('@');
@@ -199,6 +139,31 @@ std::string DomainOf(const std::string &address)
 }
 
 } // namespace
+
+std::vector<std::string> Characters(const std::string &text)
+{
+    std::vector<std::string> characters;
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80           ? 1
+                              : (lead >> 5) == 0x6  ? 2
+                              : (lead >> 4) == 0xE  ? 3
+                              : (lead >> 3) == 0x1E ? 4
+                                                    : 0;
+        bool valid = length > 0 && i + length <= text.size();
+        for (size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid) {
+            characters.push_back(text.substr(i, length));
+            i += length;
+        } else {
+            characters.push_back(kReplacement);
+            ++i;
+        }
+    }
+    return characters;
+}
 
 std::string Base64(const std::string &bytes)
 {
@@ -314,7 +279,8 @@ bool MessageSource::Prepare(const Sender &sender, const Recipients &recipients,
     head += "Message-ID: <" + std::string(stamp) + "." + RandomHex(8) + "@"
             + DomainOf(sender.address) + ">\r\n";
     head += "MIME-Version: 1.0\r\n";
-    head += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n";
+    // Folded: on one line with the boundary it would pass 78 characters.
+    head += "Content-Type: multipart/mixed;\r\n boundary=\"" + boundary + "\"\r\n\r\n";
     head += "This is a multi-part message in MIME format.\r\n";
 
     const EncodedBody text = EncodeBody(body);
@@ -334,11 +300,9 @@ bool MessageSource::Prepare(const Sender &sender, const Recipients &recipients,
         // The line end before a boundary belongs to the boundary, not to the
         // part: each part keeps every line end of its own.
         std::string part = "\r\n--" + boundary + "\r\n";
-        part += "Content-Type: " + attachment.type + "; " + NameParameters(attachment.name, "name")
-                + "\r\n";
+        part += ContentTypeHeader(attachment.type, attachment.name);
         part += "Content-Transfer-Encoding: base64\r\n";
-        part += "Content-Disposition: attachment; " + NameParameters(attachment.name, "filename")
-                + "\r\n\r\n";
+        part += ContentDispositionHeader(attachment.name) + "\r\n";
         struct stat status
         {
         };

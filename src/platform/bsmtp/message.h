@@ -31,6 +31,10 @@ std::string FormatDate(std::time_t when);
 
 std::string Base64(const std::string &bytes);
 
+// The text cut into its characters; a byte that starts no valid UTF-8
+// sequence becomes U+FFFD.
+std::vector<std::string> Characters(const std::string &text);
+
 class MessageSource
 {
 public:

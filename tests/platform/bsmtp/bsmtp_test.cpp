@@ -229,6 +229,41 @@ TEST_F(Smtp, CharactersOutsideIsoTwentyTwoJpFallBackToUtf8)
         ASSERT_LT(c, 0x80);
 }
 
+// However long the name, every line stays short enough that no server folds
+// it, and readers of RFC 2231 and of encoded words both get it exactly.
+TEST_F(Smtp, LongAttachmentNamesSurviveInShortLines)
+{
+    Start();
+    std::string japanese;
+    for (int i = 0; i < 24; ++i)
+        japanese += "石油動態報告";
+    japanese += "1%.csv"; // 150 characters
+    const std::vector<std::string> names { "TMP0.txt", std::string(196, 'a') + ".txt", japanese };
+    std::string files;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string path = dir_ / ("f" + std::to_string(i));
+        kestlin::test::WriteFile(path, "data");
+        files += (i ? "\t" : "") + path + "|" + names[i] + "|application/octet-stream";
+    }
+    ASSERT_EQ(Send(Sender(""), "<rcpt@kestlin.test>", files), "");
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    const auto received = server_.Received().at(0);
+    const ParsedMail mail = ParseWithPython(received.path);
+    ASSERT_TRUE(mail.ok) << mail.error;
+    EXPECT_EQ(mail.All("attachment_name"), names);
+    EXPECT_EQ(mail.All("attachment_type_name"), names);
+    for (const std::string &defects : mail.All("defects"))
+        EXPECT_EQ(defects, "0");
+    size_t start = 0;
+    for (size_t end; (end = received.raw.find("\r\n", start)) != std::string::npos; start = end + 2)
+        ASSERT_LE(end - start, 78u) << received.raw.substr(start, end - start);
+    // A short plain name stays as simple as ever.
+    EXPECT_NE(received.raw.find("Content-Type: application/octet-stream; name=\"TMP0.txt\"\r\n"
+                                "Content-Transfer-Encoding: base64\r\n"
+                                "Content-Disposition: attachment; filename=\"TMP0.txt\"\r\n"),
+              std::string::npos);
+}
+
 TEST_F(Smtp, CopiesAndBlindCopiesGoToTheirEnvelopeRecipients)
 {
     Start();
