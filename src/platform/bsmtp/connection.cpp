@@ -403,4 +403,12 @@ bool Connection::ReadLine(std::string &line)
     }
 }
 
+std::string Connection::localAddress() const
+{
+    char *ip = nullptr;
+    if (!plain_ || curl_easy_getinfo(plain_, CURLINFO_LOCAL_IP, &ip) != CURLE_OK || !ip)
+        return {};
+    return ip;
+}
+
 } // namespace bsmtp

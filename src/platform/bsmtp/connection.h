@@ -55,6 +55,8 @@ public:
     const std::string &reason() const { return reason_; }
     const Leads &leads() const { return leads_; }
     long timeoutSeconds() const { return server_.timeoutSeconds; }
+    // The address of our end of the connection, as curl reports it.
+    std::string localAddress() const;
 
     // A reply line as the user may read it: control characters replaced,
     // no longer than a reply line may be.

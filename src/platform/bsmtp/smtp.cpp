@@ -1,13 +1,13 @@
 #include "smtp.h"
 
 #include "connection.h"
+#include "greeting.h"
 
 #include <cctype>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <set>
 #include <sstream>
-#include <unistd.h>
 
 namespace bsmtp {
 
@@ -16,19 +16,6 @@ namespace {
 // Far more than any server says in one reply; a reply that never ends
 // stops here.
 const size_t kMaxReply = 65536;
-
-// The name we greet with.
-std::string OwnName()
-{
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || !name[0])
-        return "localhost";
-    for (const char *c = name; *c; ++c) {
-        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '.' && *c != '-')
-            return "localhost";
-    }
-    return name;
-}
 
 std::string Upper(std::string text)
 {
@@ -105,6 +92,7 @@ private:
     bool startTls_ = false;
     bool authOffered_ = false;
     std::set<std::string> mechanisms_;
+    std::string greeting_;
 };
 
 bool Session::Read()
@@ -141,10 +129,10 @@ bool Session::Hello()
 {
     startTls_ = authOffered_ = false;
     mechanisms_.clear();
-    if (!Ask("EHLO " + OwnName()))
+    if (!Ask("EHLO " + greeting_))
         return false;
     // A server from before the extensions: HELO, and none of them.
-    if (code_ >= 500 && !Ask("HELO " + OwnName()))
+    if (code_ >= 500 && !Ask("HELO " + greeting_))
         return false;
     if (code_ != 250)
         return Refused(kSmtpLeads.refused);
@@ -240,6 +228,7 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
         return false;
     if (code_ != 220)
         return Refused(kSmtpLeads.refused);
+    greeting_ = GreetingName(QualifiedHostName(), connection_.localAddress());
     if (!Hello())
         return false;
     if (!connection_.secure() && startTls_) {

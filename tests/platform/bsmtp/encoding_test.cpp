@@ -1,6 +1,7 @@
 // The argument strings and the header encodings, checked directly; what a
 // real mail program makes of the whole message is in bsmtp_test.cpp.
 #include "arguments.h"
+#include "greeting.h"
 #include "message.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +149,19 @@ TEST(BsmtpDate, CarriesTheLocalOffset)
     else
         ::unsetenv("TZ");
     ::tzset();
+}
+
+// A name with a dot, else the literal of our own address; never a bare name.
+TEST(BsmtpGreeting, QualifiedNameOrAddressLiteral)
+{
+    const std::string machine = QualifiedHostName();
+    EXPECT_TRUE(machine.empty() || machine.find('.') != std::string::npos) << machine;
+    EXPECT_EQ(GreetingName("pc01.example.co.jp", "192.0.2.1"), "pc01.example.co.jp");
+    EXPECT_EQ(GreetingName("", "192.0.2.1"), "[192.0.2.1]");
+    EXPECT_EQ(GreetingName("", "2001:db8::1"), "[IPv6:2001:db8::1]");
+    EXPECT_EQ(GreetingName("", "fe80::1%eth0"), "[IPv6:fe80::1]");
+    EXPECT_EQ(GreetingName("", "::ffff:192.0.2.1"), "[192.0.2.1]");
+    EXPECT_EQ(GreetingName("", ""), "[127.0.0.1]");
 }
 
 } // namespace
