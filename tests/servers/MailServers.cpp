@@ -157,6 +157,19 @@ const char *StallWord(SmtpOptions::Stall stall)
     return "none";
 }
 
+const char *SizeOfferWord(SmtpOptions::SizeOffer offer)
+{
+    switch (offer) {
+    case SmtpOptions::SizeOffer::Bare:
+        return "bare";
+    case SmtpOptions::SizeOffer::None:
+        return "none";
+    case SmtpOptions::SizeOffer::Limit:
+        break;
+    }
+    return "limit";
+}
+
 ReceivedMail ReadReceived(const fs::path &eml)
 {
     ReceivedMail mail;
@@ -242,7 +255,11 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
                                     "--stall",
                                     StallWord(options.stall),
                                     "--throttle",
-                                    std::to_string(options.throttleBytesPerSecond) };
+                                    std::to_string(options.throttleBytesPerSecond),
+                                    "--size-limit",
+                                    std::to_string(options.sizeLimit),
+                                    "--size-offer",
+                                    SizeOfferWord(options.sizeOffer) };
     if (options.startTls || options.implicitTls) {
         if (!MakeCertificate(folder_, reason))
             return false;
@@ -293,6 +310,15 @@ int SmtpServer::MailCommands() const
 {
     const std::string log = ReadAll(folder_ + "/mail/commands.log");
     return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+}
+
+std::vector<std::string> SmtpServer::Dialogue() const
+{
+    std::vector<std::string> lines;
+    std::istringstream log(ReadAll(folder_ + "/mail/dialogue.log"));
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 bool SmtpServer::WaitForMessages(size_t count, int timeoutMs) const

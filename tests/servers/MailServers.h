@@ -33,6 +33,13 @@ struct SmtpOptions
     // Where the server stops answering (and reading).
     enum class Stall { None, Greeting, Data, EndOfData };
     Stall stall = Stall::None;
+    // The largest message taken, in bytes (0: any), and what the EHLO reply
+    // tells of it: "SIZE <limit>", "SIZE" alone (a declared size over the
+    // limit is refused at MAIL FROM all the same), or nothing (the message
+    // is refused after its last byte).
+    long long sizeLimit = 0;
+    enum class SizeOffer { Limit, Bare, None };
+    SizeOffer sizeOffer = SizeOffer::Limit;
 };
 
 struct ReceivedMail
@@ -67,6 +74,9 @@ public:
     std::vector<std::string> MessageFiles() const;
     // How many MAIL FROM commands the server has seen, accepted or not.
     int MailCommands() const;
+    // Every EHLO, MAIL, DATA and QUIT line the server has read ("EHLO name",
+    // "MAIL FROM:<a> SIZE=n", "DATA", "QUIT"), in order.
+    std::vector<std::string> Dialogue() const;
     // Waits up to timeoutMs for at least count messages.
     bool WaitForMessages(size_t count, int timeoutMs = 5000) const;
 
@@ -154,7 +164,8 @@ int FreePort();
 // What Python's email package sees in a stored message: the decoded headers
 // ("header:Subject", "header:To", ...), "raw_subject", "content_type",
 // "body", "body_charset", "body_encoding", and per attachment
-// "attachment_name", "attachment_type", "attachment_encoding",
+// "attachment_name" (Content-Disposition's), "attachment_type_name" (Content-
+// Type's), "attachment_type", "attachment_encoding",
 // "attachment_bytes"; "defects" counts the parser's complaints.
 struct ParsedMail
 {

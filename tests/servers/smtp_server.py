@@ -36,6 +36,12 @@ def parse_args():
                         "(and stop reading), or after the end of the message")
     p.add_argument("--throttle", type=int, default=0,
                    help="bytes per second the server reads from the client; 0: no limit")
+    p.add_argument("--size-limit", type=int, default=0,
+                   help="largest message taken, in bytes; 0: any")
+    p.add_argument("--size-offer", default="limit", choices=["limit", "bare", "none"],
+                   help="what EHLO says of the limit: SIZE and the limit, SIZE alone "
+                        "(refused at MAIL FROM SIZE= all the same), or nothing "
+                        "(refused after the last byte)")
     return p.parse_args()
 
 
@@ -47,6 +53,21 @@ class Handler:
     def __init__(self, mail_dir):
         self.mail_dir = mail_dir
         self.count = 0
+
+    def log(self, line):
+        # Every EHLO, MAIL, DATA and QUIT as the client sent it.
+        with open(os.path.join(self.mail_dir, "dialogue.log"), "a") as f:
+            f.write(line + "\n")
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        self.log(f"EHLO {hostname}")
+        session.host_name = hostname
+        if ARGS.size_offer == "limit":
+            return responses
+        kept = [r for r in responses if not r.startswith("250-SIZE")]
+        if ARGS.size_offer == "bare" and ARGS.size_limit:
+            kept.insert(1, "250-SIZE")
+        return kept
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         # Kept so that a test can tell that no transaction was even begun.
@@ -117,7 +138,16 @@ class TestSMTP(SMTP):
         return AuthResult(success=ok, handled=False,
                           auth_data=LoginPassword(login, b""))
 
+    async def smtp_MAIL(self, arg):
+        self.event_handler.log(f"MAIL {arg}")
+        return await super().smtp_MAIL(arg)
+
+    async def smtp_QUIT(self, arg):
+        self.event_handler.log("QUIT")
+        return await super().smtp_QUIT(arg)
+
     async def smtp_DATA(self, arg):
+        self.event_handler.log("DATA")
         if ARGS.stall == "data":
             # Accept the data and then read no more of it.
             await self.push("354 End data with <CR><LF>.<CR><LF>")
@@ -181,7 +211,7 @@ async def main():
             # none, require TLS for it on a server that never gets TLS.
             auth_require_tls=not offered,
             tls_context=None if ARGS.implicit_tls else context,
-            data_size_limit=None,
+            data_size_limit=ARGS.size_limit or None,
         )
 
     if ARGS.stall == "greeting":

@@ -2,6 +2,7 @@
 
 #include "connection.h"
 #include "greeting.h"
+#include "sizelimit.h"
 
 #include <cctype>
 #include <openssl/evp.h>
@@ -68,6 +69,7 @@ public:
     explicit Session(const Server &server)
         : connection_(server, kSmtpLeads)
         , implicitTls_(server.port == 465)
+        , host_(server.host)
     { }
     bool Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
                   const ProgressPacer::Report &report);
@@ -87,12 +89,14 @@ private:
 
     Connection connection_;
     bool implicitTls_;
+    std::string host_;
     int code_ = 0;
     std::vector<std::string> lines_; // of the last reply
     bool startTls_ = false;
     bool authOffered_ = false;
     std::set<std::string> mechanisms_;
     std::string greeting_;
+    SizeOffer size_;
 };
 
 bool Session::Read()
@@ -129,6 +133,7 @@ bool Session::Hello()
 {
     startTls_ = authOffered_ = false;
     mechanisms_.clear();
+    size_ = {};
     if (!Ask("EHLO " + greeting_))
         return false;
     // A server from before the extensions: HELO, and none of them.
@@ -141,6 +146,8 @@ bool Session::Hello()
         std::string word;
         words >> word;
         startTls_ = startTls_ || word == "STARTTLS";
+        if (word == "SIZE")
+            size_ = ParseSizeOffer(line.substr(std::min<size_t>(line.size(), 8)));
         // "AUTH=LOGIN" is how some old servers say it.
         if (word == "AUTH" || word.compare(0, 5, "AUTH=") == 0) {
             authOffered_ = true;
@@ -238,7 +245,13 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
         if (code_ == 220 && (!connection_.StartTls() || !Hello()))
             return false;
     }
-    if (!SignIn(sender) || !Ask("MAIL FROM:<" + sender.address + ">"))
+    // Over the server's limit: neither the password nor the message goes.
+    const std::string tooLarge = TooLargeReason(size_, message.Size(), host_);
+    if (!tooLarge.empty())
+        return connection_.Fail(tooLarge);
+    // Declared, the size lets the server refuse before the message goes.
+    const std::string declared = size_.offered ? " SIZE=" + std::to_string(message.Size()) : "";
+    if (!SignIn(sender) || !Ask("MAIL FROM:<" + sender.address + ">" + declared))
         return false;
     if (code_ / 100 != 2)
         return Refused(kSmtpLeads.refused);

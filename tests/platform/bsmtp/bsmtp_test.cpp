@@ -105,6 +105,7 @@ TEST_P(SignInRefused, WrongPasswordIsRefusedWithTheServersReply)
     const std::string reason = Send(Sender(GetParam(), "wrong"));
     EXPECT_EQ(reason.rfind("SMTP認証に失敗しました。535 5.7.8", 0), 0u) << reason;
     EXPECT_EQ(server_.MailCommands(), 0);
+    EXPECT_EQ(server_.Dialogue().back(), "QUIT");
 }
 
 TEST_P(SignInRefused, MechanismNotOfferedSendsNothing)
@@ -262,6 +263,58 @@ TEST_F(Smtp, LongAttachmentNamesSurviveInShortLines)
                                 "Content-Transfer-Encoding: base64\r\n"
                                 "Content-Disposition: attachment; filename=\"TMP0.txt\"\r\n"),
               std::string::npos);
+}
+
+// Over an announced limit nothing goes, not even MAIL FROM; over a limit the
+// server only checks at MAIL FROM, the declared size is refused there. The
+// session ends with QUIT either way, and the greeting names the machine so
+// that strict servers take it.
+TEST_F(Smtp, SizeOverTheLimitIsRefusedBeforeAnyData)
+{
+    const std::string small = dir_ / "small", large = dir_ / "large";
+    kestlin::test::WriteFile(small, RandomBytes(1000, 1));
+    kestlin::test::WriteFile(large, RandomBytes(3 << 20, 2));
+    for (const auto offer : { SmtpOptions::SizeOffer::Limit, SmtpOptions::SizeOffer::Bare }) {
+        SmtpServer server;
+        SmtpOptions options;
+        options.sizeLimit = 2 << 20;
+        options.sizeOffer = offer;
+        std::string reason;
+        ASSERT_TRUE(server.Start(options, reason)) << reason;
+        const auto send = [&](const std::string &path) {
+            return Call(ServerString(server.port()), "<rcpt@kestlin.test>", Sender(""), kSubject,
+                        "本文", path + "|TMP1.txt|application/octet-stream");
+        };
+        // Declared exactly as the server stores it.
+        ASSERT_EQ(send(small), "");
+        ASSERT_TRUE(server.WaitForMessages(1));
+        EXPECT_EQ(server.Dialogue().at(1),
+                  "MAIL FROM:<me@kestlin.test> SIZE="
+                      + std::to_string(server.Received().at(0).raw.size()));
+
+        reason = send(large);
+        const std::vector<std::string> dialogue = server.Dialogue();
+        const std::vector<std::string> last(dialogue.begin() + 4, dialogue.end());
+        if (offer == SmtpOptions::SizeOffer::Limit) {
+            EXPECT_EQ(reason.rfind("メールが大きすぎるため送信しませんでした。", 0), 0u) << reason;
+            EXPECT_NE(reason.find(" 2.0 MB までです。"), std::string::npos) << reason;
+            EXPECT_NE(reason.find("分けて送信"), std::string::npos) << reason;
+            EXPECT_EQ(last.size(), 2u); // EHLO, QUIT
+        } else {
+            EXPECT_EQ(reason.rfind("SMTPサーバーが送信を拒否しました。552", 0), 0u) << reason;
+            ASSERT_EQ(last.size(), 3u); // EHLO, MAIL, QUIT
+            EXPECT_EQ(last[1].rfind("MAIL FROM:<me@kestlin.test> SIZE=", 0), 0u);
+        }
+        EXPECT_EQ(last.back(), "QUIT");
+        for (const std::string &line : dialogue) {
+            if (line.rfind("EHLO ", 0) != 0)
+                continue;
+            const std::string name = line.substr(5);
+            EXPECT_TRUE(name.find('.') != std::string::npos
+                        || (name.front() == '[' && name.back() == ']'))
+                << name;
+        }
+    }
 }
 
 TEST_F(Smtp, CopiesAndBlindCopiesGoToTheirEnvelopeRecipients)

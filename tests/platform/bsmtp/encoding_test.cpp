@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "greeting.h"
 #include "message.h"
+#include "sizelimit.h"
 
 #include <gtest/gtest.h>
 
@@ -162,6 +163,23 @@ TEST(BsmtpGreeting, QualifiedNameOrAddressLiteral)
     EXPECT_EQ(GreetingName("", "fe80::1%eth0"), "[IPv6:fe80::1]");
     EXPECT_EQ(GreetingName("", "::ffff:192.0.2.1"), "[192.0.2.1]");
     EXPECT_EQ(GreetingName("", ""), "[127.0.0.1]");
+}
+
+TEST(BsmtpSize, LimitFromTheEhloReply)
+{
+    EXPECT_EQ(ParseSizeOffer(" 10240000").limit, 10240000);
+    for (const char *none : { "", " 0", " 10M", " 99999999999999999999" }) {
+        const SizeOffer offer = ParseSizeOffer(none);
+        EXPECT_TRUE(offer.offered);
+        EXPECT_EQ(offer.limit, 0) << none;
+        EXPECT_EQ(TooLargeReason(offer, 1LL << 40, "mail"), "");
+    }
+    // Sizes a hair apart still read apart.
+    const std::string reason = TooLargeReason({ true, 10485760 }, 10485761, "mail.example.jp");
+    EXPECT_NE(reason.find(" 10.1 MB ですが、SMTPサーバー mail.example.jp が受け付けるのは 10.0 MB"),
+              std::string::npos)
+        << reason;
+    EXPECT_EQ(TooLargeReason({ true, 10485760 }, 10485760, "mail"), "");
 }
 
 } // namespace
