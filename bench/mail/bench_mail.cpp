@@ -4,6 +4,8 @@
 //
 //   bench_mail [MiB]           runs the comparison (default 100 MiB)
 //   bench_mail send PORT FILE  one submission with our library (child)
+//   bench_mail size [MiB]      how soon a server with a 10 MB limit refuses
+//                              the attachment, against the whole upload
 #include "MailServers.h"
 #include "bsmtp.h"
 
@@ -91,12 +93,80 @@ void ClearMail(const kestlin::test::SmtpServer &server)
     }
 }
 
+// Seconds from the call to SendMail to the refusal, by a server that takes
+// at most 10,000,000 bytes and says so as offer tells; the time from MAIL
+// FROM to the refusal is within it.
+double TimeRefusal(const std::string &attachment, kestlin::test::SmtpOptions::SizeOffer offer,
+                   std::string &reason)
+{
+    kestlin::test::SmtpServer server;
+    kestlin::test::SmtpOptions options;
+    options.mechanisms.clear();
+    options.sizeLimit = 10000000;
+    options.sizeOffer = offer;
+    if (!server.Start(options, reason))
+        return -1;
+    const std::string address = "127.0.0.1\t" + std::to_string(server.port()) + "\t120";
+    const std::string files = attachment + "|TMPbench.txt|application/octet-stream";
+    const auto start = std::chrono::steady_clock::now();
+    char *result = SendMail(address.c_str(), "<to@kestlin.test>", "<me@kestlin.test>",
+                            "【石油動態報告】", "報告ID:1\r\n", files.c_str());
+    const double seconds
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    reason = result ? result : "(null)";
+    BsmtpFree(result);
+    return seconds;
+}
+
+int SizeRefusal(size_t mib)
+{
+    const fs::path dir
+        = fs::temp_directory_path() / ("kestlin-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string attachment = (dir / "report.bin").string();
+    MakeFile(attachment, mib);
+    using Offer = kestlin::test::SmtpOptions::SizeOffer;
+    const struct
+    {
+        Offer offer;
+        const char *label;
+        int rounds;
+    } cases[] = { { Offer::Limit, "limit announced (SIZE 10000000)", 3 },
+                  { Offer::Bare, "refused at MAIL FROM SIZE=", 3 },
+                  { Offer::None, "SIZE not offered (whole upload)", 1 } };
+    std::printf("attachment %zu MiB, server limit 10,000,000 bytes, loopback\n", mib);
+    double times[3] = {};
+    bool refused = true;
+    for (size_t i = 0; i < 3; ++i) {
+        double best = -1;
+        std::string reason;
+        for (int round = 0; round < cases[i].rounds; ++round) {
+            const double seconds = TimeRefusal(attachment, cases[i].offer, reason);
+            best = best < 0 || (seconds >= 0 && seconds < best) ? seconds : best;
+        }
+        // Sent is no refusal: that would be a fault, not a figure.
+        refused = refused && best >= 0 && !reason.empty();
+        times[i] = best;
+        size_t cut = std::min<size_t>(reason.size(), 60);
+        while (cut < reason.size() && (static_cast<unsigned char>(reason[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a character
+        std::printf("%-34s %8.3f s (best of %d)  %s\n", cases[i].label, best, cases[i].rounds,
+                    reason.substr(0, cut).c_str());
+    }
+    std::printf("refusal before the upload / after it: %.4f, %.4f (goal: under 1 s each)\n",
+                times[0] / times[2], times[1] / times[2]);
+    fs::remove_all(dir);
+    return refused && times[0] < 1 && times[1] < 1 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc == 4 && std::string(argv[1]) == "send")
         return SendOnce(argv[2], argv[3]);
+    if (argc >= 2 && std::string(argv[1]) == "size")
+        return SizeRefusal(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 100);
     const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
 
     const fs::path dir

@@ -9,3 +9,5 @@ build="${1:-$root/build/bench}"
 bench="$build/bench/mail/bench_mail"
 [ -x "$bench" ] || { echo "no $bench: run scripts/bench" >&2; exit 2; }
 "$bench" "${2:-100}"
+echo
+"$root/bench/mail/size.sh" "$build" "${2:-100}"
