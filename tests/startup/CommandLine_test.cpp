@@ -1,0 +1,315 @@
+// The command line as a script runs it: the program copied into a folder of
+// its own with the libraries and its settings file, started without a screen
+// (no DISPLAY, no usable Qt platform), against a real SMTP server.
+#include "SendTestSupport.h"
+
+#include "MailServers.h"
+#include "common/cp932.h"
+#include "settings/clsIniFile.h"
+#include "startup/KestlinStart.h"
+#include "startup/Terminal.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace kestlin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result
+{
+    int status = -1;
+    std::string out, err;
+};
+
+bool Contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class CommandLineTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(bin);
+        fs::copy_file(KESTLIN_PROGRAM, bin + "/kestlin");
+        fs::copy_file(KESTLIN_PROBE, bin + "/kestlin_probe");
+        for (const char *library : { "libbsmtp.so", "libcab32.so", "libcapicom.so" })
+            fs::copy_file(fs::path(KESTLIN_LIB_DIR) / library, bin + "/" + library);
+        for (const std::string &folder : { temp, tempLog, log })
+            fs::create_directories(folder);
+        std::string reason;
+        ASSERT_TRUE(smtp.Start(SmtpOptions {}, reason)) << reason;
+        Settings(smtp.port(), "report@authority.example.jp");
+        report = dir / "report.csv";
+        WriteFile(report, "1,2,3\r\n");
+    }
+
+    // The settings file of the program folder, where the window looks too.
+    void Settings(int port, const std::string &to)
+    {
+        const IniSections sections = {
+            { "USER",
+              { { "HOUKOKU", "石油動態報告" },
+                { "USERID", "U01" },
+                { "PASSWORD", Stored("secret") },
+                { "MAILADRESS", "reply@example.jp" } } },
+            { "MAIL",
+              { { "SMTP", "127.0.0.1" },
+                { "PORT", std::to_string(port) },
+                { "CERTIFY", "0" },
+                { "SUBJECT", "【石油動態報告】" },
+                { "MAILADRESS", to } } },
+            { "SYSTEM", { { "LOG", log }, { "TEMPLOG", tempLog }, { "TEMP", temp } } },
+        };
+        WriteIniByHand(ini, sections);
+    }
+
+    // Starts the program; screen: Qt's offscreen platform, else none at all.
+    // Its output goes to files of its own: out<n> and err<n>.
+    pid_t Start(const std::string &program, const std::vector<std::string> &args, bool screen)
+    {
+        ++runs;
+        std::vector<std::string> env;
+        for (char **e = environ; *e; ++e) {
+            const std::string var = *e;
+            if (!var.starts_with("DISPLAY=") && !var.starts_with("WAYLAND_DISPLAY=")
+                && !var.starts_with("QT_QPA_PLATFORM=") && !var.starts_with("LD_LIBRARY_PATH="))
+                env.push_back(var);
+        }
+        env.push_back(screen ? "QT_QPA_PLATFORM=offscreen" : "QT_QPA_PLATFORM=no-such-platform");
+        std::vector<std::string> argv { bin + "/" + program };
+        argv.insert(argv.end(), args.begin(), args.end());
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open(Output("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = ::open(Output("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            std::vector<char *> cargs, cenv;
+            for (std::string &a : argv)
+                cargs.push_back(a.data());
+            for (std::string &e : env)
+                cenv.push_back(e.data());
+            cargs.push_back(nullptr);
+            cenv.push_back(nullptr);
+            ::execve(cargs[0], cargs.data(), cenv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+
+    std::string Output(const char *stream) const { return dir / (stream + std::to_string(runs)); }
+
+    Result Run(const std::vector<std::string> &args, const std::string &program = "kestlin",
+               bool screen = false)
+    {
+        const pid_t pid = Start(program, args, screen);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Output("out")),
+                 ReadFile(Output("err")) };
+    }
+
+    std::vector<std::string> ErrorLogs() const
+    {
+        std::vector<std::string> logs;
+        for (const std::string &name : FolderNames(bin)) {
+            if (name.starts_with("Err_"))
+                logs.push_back(cp932::ToUtf8(ReadFile(bin + "/" + name)));
+        }
+        return logs;
+    }
+
+    // Nothing written anywhere, nothing mailed.
+    void ExpectNothingDone()
+    {
+        EXPECT_EQ(smtp.MailCommands(), 0);
+        EXPECT_TRUE(FolderNames(temp).empty());
+        EXPECT_TRUE(FolderNames(tempLog).empty());
+        EXPECT_TRUE(FolderNames(log).empty());
+        EXPECT_TRUE(ErrorLogs().empty());
+    }
+
+    bool WaitForLock()
+    {
+        const std::string lock = InstanceLock::LockFilePath(bin);
+        for (int i = 0; i < 500 && !fs::exists(lock); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return fs::exists(lock);
+    }
+
+    TempDir dir;
+    const std::string bin = dir / "bin";
+    const std::string ini = bin + "/Kestlin.INI";
+    const std::string temp = dir / "temp";
+    const std::string tempLog = dir / "templog";
+    const std::string log = dir / "log";
+    std::string report;
+    SmtpServer smtp;
+    int runs = 0;
+};
+
+TEST_F(CommandLineTest, SendsOnceWithoutAScreenAndLogsLikeTheWindow)
+{
+    const Result check = Run({ "--check" });
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_TRUE(Contains(check.out, "設定ファイルに問題はありません。"));
+
+    const Result sent = Run({ "--send", report });
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.err, "");
+    // Plain lines into a file: every step, the bytes, no terminal controls.
+    EXPECT_TRUE(Contains(sent.out, "(1/9) 作業ﾌｫﾙﾀﾞ作成中…\n"));
+    EXPECT_TRUE(Contains(sent.out, "(6/9) 暗号化中… 100% ("));
+    EXPECT_FALSE(Contains(sent.out, "\r") || Contains(sent.out, "\033"));
+    const size_t at = sent.out.find("石油動態報告メッセージは、「");
+    ASSERT_NE(at, std::string::npos) << sent.out;
+
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    const std::vector<ReceivedMail> mails = smtp.Received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].rcptTos, (std::vector<std::string> { "report@authority.example.jp" }));
+    const ParsedMail mail = ParseWithPython(mails[0].path);
+    ASSERT_TRUE(mail.ok) << mail.error;
+    EXPECT_TRUE(mail.Get("attachment_name").starts_with("TMPU01"));
+
+    // The window's logs: the success message as printed, what was packed.
+    const std::vector<std::string> logs = FolderNames(log + "/SEKIYU_REPORT");
+    ASSERT_EQ(logs.size(), 1u);
+    std::string printed;
+    for (const char c : sent.out.substr(at))
+        printed += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_EQ(cp932::ToUtf8(ReadFile(log + "/SEKIYU_REPORT/" + logs[0])), printed);
+    const std::vector<std::string> packed = FolderNames(tempLog);
+    ASSERT_EQ(packed.size(), 1u);
+    EXPECT_EQ(FolderNames(tempLog + "/" + packed[0]),
+              (std::vector<std::string> { "MAIN_TEXT.txt", "report.csv" }));
+    EXPECT_TRUE(FolderNames(temp).empty());
+    EXPECT_TRUE(ErrorLogs().empty());
+}
+
+TEST_F(CommandLineTest, RefusesBeforeSendingNamingWhatAndWritesNothing)
+{
+    fs::create_directories(dir / "folder");
+    WriteFile(dir / "MAIN_TEXT.txt", "x");
+    WriteFile(dir / "CON.txt", "x");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        { { "--send", report, "--frobnicate" }, "--frobnicate" },
+        { { "--send" }, "--send の後に" },
+        { { "--check", report }, report },
+        { { "--settings", dir / "folder", "--send", report }, "はフォルダです" },
+        { { "--send", report, "--settings", dir / "none.ini" }, dir / "none.ini" },
+        { { "--send", report, dir.path() + "/./report.csv" }, "2回指定" },
+        { { "--send", report, dir / "MAIN_TEXT.txt" }, "予約されている" },
+        { { "--send", dir / "CON.txt", report }, "「CON.txt」は受信側のWindows" },
+        { { "--send", report, dir / "gone.csv" }, dir / "gone.csv" },
+        { { "--send", dir / "folder" }, "フォルダは添付できません" },
+    };
+    for (const auto &[args, named] : cases) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_TRUE(Contains(r.err, named)) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    ExpectNothingDone();
+
+    // The settings dialog's checks, the first failing one with its key.
+    WriteIniByHand(ini, { { "USER", { { "HOUKOKU", "  " }, { "PASSWORD", Stored("x") } } },
+                          { "MAIL", { { "CERTIFY", "0" } } } });
+    const Result check = Run({ "--check" });
+    EXPECT_EQ(check.status, 2);
+    EXPECT_TRUE(Contains(check.err, "[USER] HOUKOKU: USER設定の報告IDが未入力です。")) << check.err;
+}
+
+TEST_F(CommandLineTest, FailedMailingSendsNothingAndLeavesTheErrorLog)
+{
+    Settings(smtp.port(), "report@refused.test");
+    const Result r = Run({ "--send", report });
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(Contains(r.err, "送信に失敗しました（FncSendMail）。\n")) << r.err;
+    EXPECT_TRUE(smtp.Received().empty());
+    EXPECT_TRUE(FolderNames(temp).empty());
+    EXPECT_TRUE(FolderNames(log).empty());
+    const std::vector<std::string> logs = ErrorLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_TRUE(logs[0].ends_with(",FncSendMail\r\n")) << logs[0];
+}
+
+TEST_F(CommandLineTest, SentButUnloggedHasItsOwnCodeSoThatNoScriptSendsTwice)
+{
+    // A file where the submission log's folder belongs.
+    WriteFile(log + "/SEKIYU_REPORT", "");
+    const Result r = Run({ "--send", report });
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(Contains(r.err, "（FncCrtLogFile）")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "再送信しないでください。"));
+    EXPECT_TRUE(smtp.WaitForMessages(1));
+}
+
+TEST_F(CommandLineTest, OneCopyAtATimeWhicheverWayItStarted)
+{
+    // The window holds the settings: a send is refused at once.
+    fs::remove(InstanceLock::LockFilePath(bin));
+    const pid_t window = Start("kestlin", {}, true);
+    ASSERT_TRUE(WaitForLock());
+    const Result refused = Run({ "--send", report });
+    EXPECT_EQ(refused.status, 5);
+    EXPECT_TRUE(Contains(refused.err, "二重起動はできません。"));
+    ::kill(window, SIGKILL);
+    ::waitpid(window, nullptr, 0);
+
+    // A send that hangs at the server holds them: the window and a second send are refused.
+    SmtpServer stalled;
+    SmtpOptions options;
+    options.stall = SmtpOptions::Stall::Data;
+    std::string reason;
+    ASSERT_TRUE(stalled.Start(options, reason)) << reason;
+    Settings(stalled.port(), "report@authority.example.jp");
+    fs::remove(InstanceLock::LockFilePath(bin));
+    const pid_t first = Start("kestlin", { "--send", report }, false);
+    ASSERT_TRUE(WaitForLock());
+    const Result probe = Run({ "start" }, "kestlin_probe", true);
+    EXPECT_TRUE(Contains(probe.out, "二重起動はできません。")) << probe.out << probe.err;
+    EXPECT_EQ(Run({ "--send", report }).status, 5);
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    EXPECT_EQ(smtp.MailCommands(), 0);
+}
+
+TEST(Terminal, AnswersEveryQuestionNoWithoutReadingAndKeepsOneLineOnATerminal)
+{
+    std::FILE *out = std::tmpfile();
+    std::FILE *err = std::tmpfile();
+    Terminal terminal(out, err, true);
+    terminal.StepStarted("FncEncrypt", "暗号化中…");
+    terminal.BytesDone(512, 1024);
+    terminal.BytesDone(513, 1024); // the same per mille: not drawn again
+    EXPECT_EQ(terminal.ShowMessage("この証明書を信頼しますか？\r\n指紋", "t", MsgIcon::Question,
+                                   MsgButtons::YesNo),
+              MsgResult::No);
+    auto text = [](std::FILE *f) {
+        std::string all(static_cast<size_t>(std::ftell(f)), '\0');
+        std::rewind(f);
+        all.resize(std::fread(all.data(), 1, all.size(), f));
+        std::fclose(f);
+        return all;
+    };
+    EXPECT_EQ(text(out), "\r\033[K(1/9) 暗号化中…\r\033[K(1/9) 暗号化中…  50% (0.5 KiB / 1.0 KiB)"
+                         "\r\033[K");
+    EXPECT_TRUE(text(err).starts_with("この証明書を信頼しますか？\n指紋\n"));
+}
+
+} // namespace
+} // namespace kestlin::test
