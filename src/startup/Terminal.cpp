@@ -1,7 +1,5 @@
 #include "startup/Terminal.h"
 
-#include <cinttypes>
-
 namespace kestlin {
 
 namespace {
@@ -69,12 +67,18 @@ void Terminal::StepStarted(const std::string &, const std::string &label)
 
 void Terminal::BytesDone(int64_t done, int64_t total)
 {
-    // A block-by-block report must not flood a terminal, nor a log file.
+    // A block-by-block report must not flood a terminal (a slow remote one
+    // included), nor a log file: a log gets a line per tenth, a terminal at
+    // most ten redraws a second, the first and the last always.
     const int64_t scale = interactive_ ? 1000 : 10;
     const int64_t shown = total > 0 ? done * scale / total : scale;
-    if (shown == lastShown_)
+    const auto now = std::chrono::steady_clock::now();
+    if (shown == lastShown_
+        || (interactive_ && lastShown_ >= 0 && shown < scale
+            && now - lastDrawn_ < std::chrono::milliseconds(100)))
         return;
     lastShown_ = shown;
+    lastDrawn_ = now;
     const std::string bytes = ByteCountText(done) + " / " + ByteCountText(total);
     const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
     if (interactive_) {

@@ -6,6 +6,7 @@
 #include "common/Display.h"
 #include "startup/SendSteps.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace kestlin {
@@ -46,6 +47,7 @@ private:
     int stepNumber_ = 0;
     std::string label_;
     int64_t lastShown_ = -1; // per mille on a terminal, tenths in plain lines
+    std::chrono::steady_clock::time_point lastDrawn_;
 };
 
 // "12.5 MiB" and the like.

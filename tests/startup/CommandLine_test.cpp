@@ -296,6 +296,8 @@ TEST(Terminal, AnswersEveryQuestionNoWithoutReadingAndKeepsOneLineOnATerminal)
     terminal.StepStarted("FncEncrypt", "暗号化中…");
     terminal.BytesDone(512, 1024);
     terminal.BytesDone(513, 1024); // the same per mille: not drawn again
+    terminal.BytesDone(700, 1024); // too soon after the last redraw
+    terminal.BytesDone(1024, 1024); // the end is always drawn
     EXPECT_EQ(terminal.ShowMessage("この証明書を信頼しますか？\r\n指紋", "t", MsgIcon::Question,
                                    MsgButtons::YesNo),
               MsgResult::No);
@@ -307,7 +309,7 @@ TEST(Terminal, AnswersEveryQuestionNoWithoutReadingAndKeepsOneLineOnATerminal)
         return all;
     };
     EXPECT_EQ(text(out), "\r\033[K(1/9) 暗号化中…\r\033[K(1/9) 暗号化中…  50% (0.5 KiB / 1.0 KiB)"
-                         "\r\033[K");
+                         "\r\033[K(1/9) 暗号化中… 100% (1.0 KiB / 1.0 KiB)\r\033[K");
     EXPECT_TRUE(text(err).starts_with("この証明書を信頼しますか？\n指紋\n"));
 }
 
