@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
@@ -277,6 +278,9 @@ int RunSend(const CommandLine &line, Terminal &terminal)
         terminal.Fail(refusal);
         return kExitRefused;
     }
+    // The pipeline's own message does not say which file it looked for.
+    if (!OrdinaryFileExists(ini))
+        terminal.Fail("設定ファイル: " + ini);
     FileList list(std::move(entries));
     SendPipeline pipeline(terminal, list, ini);
     if (!pipeline.Begin())
@@ -368,6 +372,9 @@ int RunCommandLine(int argc, char **argv)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
+    // A reader that goes away (kestlin --send ... | head -1) must not end the
+    // submission half way, after the mail and before its logs.
+    std::signal(SIGPIPE, SIG_IGN);
     return RunSend(line, terminal);
 }
 

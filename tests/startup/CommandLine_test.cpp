@@ -77,10 +77,15 @@ protected:
     }
 
     // Starts the program; screen: Qt's offscreen platform, else none at all.
-    // Its output goes to files of its own: out<n> and err<n>.
-    pid_t Start(const std::string &program, const std::vector<std::string> &args, bool screen)
+    // Its output goes to files of its own: out<n> and err<n>; or, with
+    // noReader, its standard output to a pipe that nobody reads.
+    pid_t Start(const std::string &program, const std::vector<std::string> &args, bool screen,
+                bool noReader = false)
     {
         ++runs;
+        int pipeEnds[2] = { -1, -1 };
+        if (noReader && ::pipe(pipeEnds) != 0)
+            return -1;
         std::vector<std::string> env;
         for (char **e = environ; *e; ++e) {
             const std::string var = *e;
@@ -95,7 +100,10 @@ protected:
         if (pid == 0) {
             const int out = ::open(Output("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             const int err = ::open(Output("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
+            ::dup2(noReader ? pipeEnds[1] : out, 1);
+            if (noReader)
+                ::close(pipeEnds[0]);
+            ::signal(SIGPIPE, SIG_DFL); // as a shell starts it
             ::dup2(err, 2);
             std::vector<char *> cargs, cenv;
             for (std::string &a : argv)
@@ -107,15 +115,19 @@ protected:
             ::execve(cargs[0], cargs.data(), cenv.data());
             ::_exit(127);
         }
+        if (noReader) {
+            ::close(pipeEnds[0]);
+            ::close(pipeEnds[1]);
+        }
         return pid;
     }
 
     std::string Output(const char *stream) const { return dir / (stream + std::to_string(runs)); }
 
     Result Run(const std::vector<std::string> &args, const std::string &program = "kestlin",
-               bool screen = false)
+               bool screen = false, bool noReader = false)
     {
-        const pid_t pid = Start(program, args, screen);
+        const pid_t pid = Start(program, args, screen, noReader);
         int status = 0;
         ::waitpid(pid, &status, 0);
         return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Output("out")),
@@ -198,6 +210,11 @@ TEST_F(CommandLineTest, SendsOnceWithoutAScreenAndLogsLikeTheWindow)
               (std::vector<std::string> { "MAIN_TEXT.txt", "report.csv" }));
     EXPECT_TRUE(FolderNames(temp).empty());
     EXPECT_TRUE(ErrorLogs().empty());
+
+    // A reader that has gone away does not cut a submission short.
+    EXPECT_EQ(Run({ "--send", report }, "kestlin", false, true).status, 0);
+    EXPECT_TRUE(smtp.WaitForMessages(2));
+    EXPECT_TRUE(FolderNames(temp).empty());
 }
 
 TEST_F(CommandLineTest, RefusesBeforeSendingNamingWhatAndWritesNothing)
