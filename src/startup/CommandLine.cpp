@@ -69,7 +69,7 @@ bool SetMode(CommandLine &line, CommandLine::Mode mode, bool &haveMode)
     return true;
 }
 
-// Where the settings file of this run lies, or why the one given cannot be used.
+// Why the settings file at path cannot be used; empty when it can.
 std::string GivenSettingsProblem(const std::string &path)
 {
     if (FolderExists(path))
