@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,7 +44,8 @@ constexpr const char *kUsage = R"(使い方:
   0  送信し、LOGを記録しました（--check: 問題はありません）。
   2  送信前に中止しました（引数、ファイル、設定ファイル、ライブラリの確認）。何も送信していません。
   3  送信に失敗しました。何も送信していません。エラーLOGを確認してください。
-  4  メールは送信しましたが、LOGの記録に失敗しました。同じ報告を再送信しないでください。
+  4  メールは送信しましたが、LOGの記録に失敗しました（または送信されたか分かりません）。
+     同じ報告を再送信しないでください。
   5  同じ設定ファイルを使うKestlinが実行中です（画面または別の送信）。何もしていません。
 )";
 
@@ -286,7 +288,15 @@ int RunSend(const CommandLine &line, Terminal &terminal)
     if (!pipeline.Begin())
         return kExitRefused;
     pipeline.Progress(&terminal);
-    const SendOutcome outcome = pipeline.RunSteps();
+    SendOutcome outcome;
+    try {
+        outcome = pipeline.RunSteps();
+    } catch (const std::exception &e) {
+        // Whether the mail went out is not known: a script must not simply send again.
+        terminal.Fail(std::string("送信中に予期しないエラーが発生しました。\n") + e.what()
+                      + "\n送信されたかどうかを送信LOGで確認してください。");
+        return kExitLogFailed;
+    }
     pipeline.Progress(nullptr);
     return Finish(outcome, pipeline, terminal);
 }
