@@ -4,6 +4,8 @@
 # cp, gcab -c -z, openssl enc -rc4 and curl doing the same work in the same
 # run; then our peak memory at two sizes. Builds nothing: pass the build
 # folder configured with -DKESTLIN_BUILD_BENCH=ON and built (target send_bench).
+# Last, the program's own "kestlin --send" of the same files, next to the
+# window's submission (in process) in alternating rounds, with its peak memory.
 #   bench/send/run.sh [build folder] [MiB] [rounds]   (default: build/bench 100 3)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -28,3 +30,12 @@ echo "Peak memory of one submission (goal: < 64 MiB at any size)"
 for size in 10 "$mib"; do
   "$bench" memory "$scratch" "$size"
 done
+echo
+echo "kestlin --send vs the window's submission (goal: ratio <= 1.05, peak < 64 MiB)"
+kestlin="$build/bin/kestlin"
+if [ -x "$kestlin" ]; then
+  "$bench" cli "$scratch" "$mib" "$rounds" "$kestlin"
+else
+  echo "no $kestlin: build the target kestlin too" >&2
+  exit 2
+fi

@@ -2,6 +2,8 @@
 // same work on the same files against the same local SMTP server:
 //   send_bench compare <scratch> <MiB> <rounds>
 //   send_bench memory <scratch> <MiB>      (peak memory of one submission)
+//   send_bench cli <scratch> <MiB> <rounds> <kestlin>
+//                     (the program's --send next to the window's submission)
 #include "MailServers.h"
 #include "common/Display.h"
 #include "packaging/clsCryptFile.h"
@@ -17,6 +19,8 @@
 #include <iostream>
 #include <map>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -283,6 +287,67 @@ long PeakKiB()
     return usage.ru_maxrss;
 }
 
+// kestlin --send of the same reports as a process of its own, its output
+// thrown away: wall seconds and the process's peak memory in KiB.
+bool CommandLineSend(Bench &bench, const std::string &kestlin, double &seconds, long &peakKiB)
+{
+    std::vector<std::string> args { kestlin, "--settings", bench.ini, "--send" };
+    args.insert(args.end(), bench.reports.begin(), bench.reports.end());
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!std::freopen("/dev/null", "w", stdout))
+            ::_exit(127);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage {};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
+        return false;
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    peakKiB = usage.ru_maxrss;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::cerr << "kestlin --send ended with " << status << "\n";
+        return false;
+    }
+    return true;
+}
+
+// Alternating rounds, so that the page cache and the machine's other load
+// fall on both alike.
+int CompareCommandLine(Bench &bench, int rounds, const std::string &kestlin)
+{
+    std::vector<double> window, cli;
+    long peakKiB = 0;
+    for (int round = 0; round < rounds; ++round) {
+        std::map<std::string, double> seconds;
+        if (!bench.Ours(seconds))
+            return 1;
+        window.push_back(seconds["total"]);
+        bench.DropMail();
+        double took = 0;
+        long peak = 0;
+        if (!CommandLineSend(bench, kestlin, took, peak))
+            return 1;
+        cli.push_back(took);
+        peakKiB = std::max(peakKiB, peak);
+        bench.DropMail();
+    }
+    const double w = Median(window), c = Median(cli);
+    std::printf("%-28s %9s\n", "submission", "s");
+    std::printf("%-28s %9.3f\n", "window's (in process)", w);
+    std::printf("%-28s %9.3f\n", "kestlin --send (process)", c);
+    std::printf("ratio --send / window: %.3f (goal <= 1.05; medians of %d rounds)\n",
+                w > 0 ? c / w : 0, rounds);
+    std::printf("kestlin --send peak RSS: %.1f MiB (goal < 64 MiB)\n", peakKiB / 1024.0);
+    return 0;
+}
+
 int Compare(Bench &bench, int rounds)
 {
     std::map<std::string, std::vector<double>> ours, tools;
@@ -318,9 +383,9 @@ int Compare(Bench &bench, int rounds)
 
 int main(int argc, char **argv)
 {
-    if (argc < 4) {
-        std::cerr
-            << "usage: send_bench compare <scratch> <MiB> <rounds> | memory <scratch> <MiB>\n";
+    if (argc < 4 || (std::string(argv[1]) == "cli" && argc < 6)) {
+        std::cerr << "usage: send_bench compare <scratch> <MiB> <rounds> | memory <scratch> <MiB>"
+                     " | cli <scratch> <MiB> <rounds> <kestlin>\n";
         return 2;
     }
     const std::string mode = argv[1];
@@ -332,6 +397,8 @@ int main(int argc, char **argv)
     int status = 0;
     if (mode == "compare") {
         status = Compare(bench, argc > 4 ? std::atoi(argv[4]) : 3);
+    } else if (mode == "cli") {
+        status = CompareCommandLine(bench, std::atoi(argv[4]), argv[5]);
     } else {
         const long before = PeakKiB();
         std::map<std::string, double> seconds;

@@ -12,15 +12,6 @@ namespace kestlin {
 
 namespace {
 
-constexpr const char *kRenameAndRetry = "ファイル名を変更して再度指定してください。";
-const std::string kReservedNameMessage
-    = std::string("システムで予約されているファイル名です。\r\n") + kRenameAndRetry;
-
-bool IsReserved(const std::string &path)
-{
-    return FileNameOf(path) == kReservedFileName;
-}
-
 // The receiver unpacks on Windows, which cannot hold every name this system can.
 WindowsNameFault WindowsFault(const std::string &path)
 {
@@ -35,17 +26,10 @@ std::string FaultLine(WindowsNameFault fault)
 // The reserved name and a name Windows cannot hold are refused with a message.
 bool RefusedName(Display &display, const std::string &path)
 {
-    if (IsReserved(path)) {
-        display.ShowMessage(kReservedNameMessage, kAppTitle, MsgIcon::Information);
-        return true;
-    }
-    const WindowsNameFault fault = WindowsFault(path);
-    if (fault == WindowsNameFault::None)
+    const std::string refusal = NameRefusal(path);
+    if (refusal.empty())
         return false;
-    display.ShowMessage("「" + FileNameOf(path)
-                            + "」は受信側のWindowsで使えないファイル名です。\r\n" + FaultLine(fault)
-                            + kRenameAndRetry,
-                        kAppTitle, MsgIcon::Information);
+    display.ShowMessage(refusal, kAppTitle, MsgIcon::Information);
     return true;
 }
 
@@ -112,7 +96,7 @@ void AddDroppedFiles(QListWidget &list, Display &display, const std::vector<std:
     }
     std::vector<std::string> refused;
     for (const std::string &path : paths) {
-        if (IsReserved(path) || !OrdinaryFileExists(path) || ListContains(list, path))
+        if (IsReservedName(path) || !OrdinaryFileExists(path) || ListContains(list, path))
             continue;
         if (WindowsFault(path) != WindowsNameFault::None)
             refused.push_back(path);

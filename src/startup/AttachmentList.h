@@ -1,6 +1,8 @@
 #pragma once
 // The rules of the attachment list: every entry is the full path of one file,
 // no two entries are equal, no entry is a folder or the reserved body file.
+#include "startup/ListRules.h"
+
 #include <string>
 #include <vector>
 
@@ -10,9 +12,6 @@ class QMimeData;
 namespace kestlin {
 
 class Display;
-
-// The name the send pipeline gives to the body file it writes beside the attachments.
-inline constexpr const char *kReservedFileName = "MAIN_TEXT.txt";
 
 // An entry with exactly this text (case-sensitive) is in the list.
 bool ListContains(const QListWidget &list, const std::string &path);

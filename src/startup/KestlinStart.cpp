@@ -7,8 +7,11 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <filesystem>
+#include <unistd.h>
 
 namespace kestlin {
 
@@ -29,14 +32,26 @@ bool InstanceLock::TryLock()
 
 std::string InstanceLock::LockFilePath(const std::string &settingsFolder)
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // A job started by cron has no XDG_RUNTIME_DIR, the desktop session of the
+    // same user has: both must meet at the same lock.
+    QString folder;
+    const QString userRuntime = QStringLiteral("/run/user/%1").arg(::getuid());
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && QFileInfo(userRuntime).isDir()
+        && QFileInfo(userRuntime).ownerId() == ::getuid())
+        folder = userRuntime;
+    else
+        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         folder = QDir::tempPath();
-    // Each settings file has its own lock.
-    const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(settingsFolder),
-                                                    QCryptographicHash::Sha1)
-                               .toHex()
-                               .left(16);
+    // Each settings folder has its own lock, however its path is written.
+    std::error_code ec;
+    std::string canonical = std::filesystem::weakly_canonical(settingsFolder, ec).string();
+    if (ec || settingsFolder.empty())
+        canonical = settingsFolder;
+    const QByteArray key
+        = QCryptographicHash::hash(QByteArray::fromStdString(canonical), QCryptographicHash::Sha1)
+              .toHex()
+              .left(16);
     return QDir(folder)
         .filePath(QStringLiteral("kestlin-%1.lock").arg(QString::fromLatin1(key)))
         .toStdString();

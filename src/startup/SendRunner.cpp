@@ -146,9 +146,9 @@ void RunSendWithProgress(const SendWindowParts &parts)
         try {
             outcome = pipeline.RunSteps();
         } catch (const std::exception &e) {
-            outcome = { SendOutcome::Kind::StepFailed, e.what() };
+            outcome = { SendOutcome::Kind::StepFailed, e.what(), {} };
         } catch (...) {
-            outcome = { SendOutcome::Kind::StepFailed, kUnknownFailure };
+            outcome = { SendOutcome::Kind::StepFailed, kUnknownFailure, {} };
         }
     });
     QObject::connect(worker, &QThread::finished, &progressWindow, &frmProgress::Finish);

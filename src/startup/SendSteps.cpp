@@ -217,9 +217,9 @@ SendOutcome SendPipeline::RunSteps()
     if (!ok) {
         // The working folder went with the attachment log: nothing to remove.
         WriteErrLog(display_, errText, "FncCrtLogFile");
-        return { SendOutcome::Kind::StepFailed, errText };
+        return { SendOutcome::Kind::StepFailed, errText, "FncCrtLogFile" };
     }
-    return { SendOutcome::Kind::Sent, message };
+    return { SendOutcome::Kind::Sent, message, {} };
 }
 
 SendOutcome SendPipeline::FailStep(const std::string &step, const std::string &errText,
@@ -230,7 +230,7 @@ SendOutcome SendPipeline::FailStep(const std::string &step, const std::string &e
         std::string ignored;
         DelFolder(strWorkSpace, ignored);
     }
-    return { SendOutcome::Kind::StepFailed, errText };
+    return { SendOutcome::Kind::StepFailed, errText, step };
 }
 
 void SendPipeline::End(const SendOutcome &outcome)

@@ -52,6 +52,7 @@ struct SendOutcome
     };
     Kind kind = Kind::Stopped;
     std::string message;
+    std::string step; // the step that failed, by its name ("FncSendMail")
 };
 
 class SendPipeline

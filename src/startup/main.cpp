@@ -1,14 +1,18 @@
 #include "common/QtDisplay.h"
 #include "common/userfolders.h"
 #include "startup/Appearance.h"
+#include "startup/CommandLine.h"
 #include "startup/KestlinStart.h"
 #include "startup/frmKestlin_01.h"
 
 #include <QApplication>
 
-int main(int, char *argv[])
+int main(int argc, char *argv[])
 {
-    // The program takes no arguments: Qt is not given any to interpret either.
+    // With arguments the program runs on the terminal, without a screen.
+    if (argc > 1)
+        return kestlin::RunCommandLine(argc, argv);
+    // The window takes no arguments: Qt is not given any to interpret either.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     kestlin::SetUpAppearance(app);

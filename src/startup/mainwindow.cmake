@@ -1,5 +1,5 @@
 # The start-up checks (no Qt) and the main window with the program's entry.
-target_sources(kestlin_core PRIVATE basKestlin_01.cpp)
+target_sources(kestlin_core PRIVATE basKestlin_01.cpp ListRules.cpp)
 if(TARGET kestlin_ui)
   target_sources(kestlin_ui PRIVATE
     Appearance.cpp

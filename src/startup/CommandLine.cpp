@@ -1,0 +1,391 @@
+#include "startup/CommandLine.h"
+
+#include "common/files.h"
+#include "common/userfolders.h"
+#include "packaging/clsCryptFile.h"
+#include "settings/SettingsCheck.h"
+#include "settings/SettingsStore.h"
+#include "settings/clsIniFile.h"
+#include "startup/KestlinStart.h"
+#include "startup/ListRules.h"
+#include "startup/SendSteps.h"
+#include "startup/Terminal.h"
+#include "startup/basKestlin_01.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestlin {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char *kUsage = R"(使い方:
+  kestlin                     画面を開きます。
+  kestlin --send ファイル...  ファイルを1回の石油動態報告として送信します（画面は開きません）。
+                              画面の「送信」と同じ手順で、同じLOGとエラーLOGを残します。
+  kestlin --check             設定ファイルを設定画面と同じ規則で確認します。
+  kestlin --version           バージョンを表示します。
+  kestlin --help              この説明を表示します。
+
+オプション:
+  --settings パス             使う設定ファイル（--send と --check で使えます）。
+                              省略すると画面と同じ Kestlin.INI を使います。
+  --                          これより後の引数はすべて送信するファイルとして扱います。
+
+終了コード:
+  0  送信し、LOGを記録しました（--check: 問題はありません）。
+  2  送信前に中止しました（引数、ファイル、設定ファイル、ライブラリの確認）。何も送信していません。
+  3  送信に失敗しました。何も送信していません。エラーLOGを確認してください。
+  4  メールは送信しましたが、LOGの記録に失敗しました（または送信されたか分かりません）。
+     同じ報告を再送信しないでください。
+  5  同じ設定ファイルを使うKestlinが実行中です（画面または別の送信）。何もしていません。
+)";
+
+// The steps that run after the mail has gone out.
+bool AfterMailing(const std::string &step)
+{
+    return step == "FncMoveLog" || step == "FncCrtLogFile";
+}
+
+std::string FullPath(const std::string &arg)
+{
+    return fs::absolute(fs::path(arg)).lexically_normal().string();
+}
+
+bool SetMode(CommandLine &line, CommandLine::Mode mode, bool &haveMode)
+{
+    if (haveMode && line.mode != mode) {
+        line.error = "--send、--check、--version、--help はどれか一つだけ指定してください。";
+        return false;
+    }
+    line.mode = mode;
+    haveMode = true;
+    return true;
+}
+
+// Why the settings file at path cannot be used; empty when it can.
+std::string GivenSettingsProblem(const std::string &path)
+{
+    if (FolderExists(path))
+        return "「" + path + "」はフォルダです。--settings には設定ファイルを指定してください。";
+    if (!OrdinaryFileExists(path))
+        return "設定ファイル「" + path + "」が見つかりません。";
+    return {};
+}
+
+// The first file that the list would refuse, named, with the reason; empty
+// when every file may be sent.
+std::string ListRefusal(const std::vector<std::string> &files, std::vector<std::string> &entries)
+{
+    for (const std::string &file : files) {
+        const std::string path = FullPath(file);
+        std::string reason;
+        struct stat st
+        {
+        };
+        if (FolderExists(path))
+            reason = "フォルダは添付できません。";
+        else if (!OrdinaryFileExists(path))
+            reason = ::stat(path.c_str(), &st) == 0
+                         ? "隠しファイルや特殊なファイルは添付できません。"
+                         : "ファイルが見つかりません。";
+        else if (std::string refusal = NameRefusal(path); !refusal.empty())
+            reason = refusal;
+        else if (std::find(entries.begin(), entries.end(), path) != entries.end())
+            reason = "同じファイルが2回指定されています。";
+        if (!reason.empty())
+            return "「" + path + "」は添付できません。\n" + reason + "\n何も送信していません。";
+        entries.push_back(path);
+    }
+    return {};
+}
+
+class FileList : public AttachmentList
+{
+public:
+    explicit FileList(std::vector<std::string> entries)
+        : entries_(std::move(entries))
+    { }
+    int Count() const override { return static_cast<int>(entries_.size()); }
+    std::string Entry(int index) const override { return entries_.at(static_cast<size_t>(index)); }
+    void SetSelected(int, bool) override { }
+    void Remove(int index) override { entries_.erase(entries_.begin() + index); }
+    void FocusAddButton() override { }
+
+private:
+    std::vector<std::string> entries_;
+};
+
+// Where the key of a field is written in the settings file.
+const char *SettingsKeyOf(SettingsField field)
+{
+    switch (field) {
+    case SettingsField::txtUHoukoku:
+        return "[USER] HOUKOKU";
+    case SettingsField::txtUUserId:
+        return "[USER] USERID";
+    case SettingsField::txtUPassWord:
+        return "[USER] PASSWORD";
+    case SettingsField::txtUMailAdress:
+        return "[USER] MAILADRESS";
+    case SettingsField::txtMSmtp:
+        return "[MAIL] SMTP";
+    case SettingsField::txtMPort:
+        return "[MAIL] PORT";
+    case SettingsField::optNon:
+        return "[MAIL] CERTIFY";
+    case SettingsField::txtMUserId:
+        return "[MAIL] USERID";
+    case SettingsField::txtMPassWord:
+        return "[MAIL] PASSWORD";
+    case SettingsField::txtMSubject:
+        return "[MAIL] SUBJECT";
+    case SettingsField::txtMMailAdress:
+        return "[MAIL] MAILADRESS";
+    case SettingsField::txtSLog:
+        return "[SYSTEM] LOG";
+    case SettingsField::txtSTempLog:
+        return "[SYSTEM] TEMPLOG";
+    case SettingsField::txtSTemp:
+        return "[SYSTEM] TEMP";
+    }
+    return "";
+}
+
+// The stored password that cannot be decrypted (a load stops there without a word).
+std::string UndecryptablePassword(const std::string &ini)
+{
+    for (const char *section : { "USER", "MAIL" }) {
+        const std::string stored = clsIniFile().GetValue(ini, section, "PASSWORD");
+        if (stored.empty() && std::string(section) == "MAIL")
+            continue;
+        clsCryptFile crypt;
+        crypt.InFile(stored);
+        crypt.Password(kFixedPassword);
+        if (!crypt.Decrypt(1))
+            return "[" + std::string(section) + "] PASSWORD";
+    }
+    return {};
+}
+
+// The settings file of this run, or why there is none: the one given, else
+// the one the window would use.
+bool SettingsPath(const CommandLine &line, std::string &ini, std::string &problem)
+{
+    if (!line.settings.empty()) {
+        ini = FullPath(line.settings);
+        problem = GivenSettingsProblem(ini);
+        return problem.empty();
+    }
+    const FileLocations files = LocateFiles();
+    problem = files.failure;
+    ini = IniFilePathIn(files.settingsFolder);
+    return problem.empty();
+}
+
+int RunCheck(const CommandLine &line, Terminal &terminal)
+{
+    std::string ini, problem;
+    if (!SettingsPath(line, ini, problem) || !(problem = GivenSettingsProblem(ini)).empty()) {
+        terminal.Fail(problem);
+        return kExitRefused;
+    }
+    SettingsValues values;
+    std::string failure;
+    if (!LoadSettingsFile(ini, values, failure)) {
+        if (failure.empty())
+            failure = UndecryptablePassword(ini) + ": パスワードを復号できません。\n"
+                      + "設定画面でパスワードを入力し直してください。";
+        else
+            failure = "[MAIL] CERTIFY: " + failure;
+        terminal.Fail(ini + "\n" + failure);
+        return kExitRefused;
+    }
+    if (const auto problem = CheckSettings(values)) {
+        terminal.Fail(ini + "\n" + SettingsKeyOf(problem->field) + ": " + problem->message);
+        return kExitRefused;
+    }
+    terminal.Say(ini + "\n設定ファイルに問題はありません。");
+    return kExitDone;
+}
+
+// The start-up checks of the window, less the window: false when the run must end.
+bool StartUpChecks(Terminal &terminal)
+{
+    if (!FncChkDll(terminal))
+        return false;
+    std::string msg;
+    if (!FncChkVersion(msg)) {
+        terminal.Fail(msg.empty() ? "システムのバージョンを確認できません。" : msg);
+        return false;
+    }
+    if (!MakeUserFolders(LocateFiles(), msg)) {
+        terminal.Fail(msg);
+        return false;
+    }
+    return true;
+}
+
+int Finish(const SendOutcome &outcome, SendPipeline &pipeline, Terminal &terminal)
+{
+    switch (outcome.kind) {
+    case SendOutcome::Kind::Stopped:
+        return kExitRefused;
+    case SendOutcome::Kind::Sent:
+        pipeline.End(outcome);
+        return kExitDone;
+    case SendOutcome::Kind::StepFailed:
+        break;
+    }
+    if (AfterMailing(outcome.step)) {
+        terminal.Fail("メールは送信しましたが、LOGの記録に失敗しました（" + outcome.step + "）。\n"
+                      + outcome.message + "\n同じ報告を再送信しないでください。");
+        return kExitLogFailed;
+    }
+    terminal.Fail("送信に失敗しました（" + outcome.step + "）。\n" + outcome.message
+                  + "\n何も送信していません。");
+    return kExitNotSent;
+}
+
+int RunSend(const CommandLine &line, Terminal &terminal)
+{
+    // A missing default settings file is the pipeline's to report, as for the window.
+    std::string ini, problem;
+    if (!SettingsPath(line, ini, problem)) {
+        terminal.Fail(problem);
+        return kExitRefused;
+    }
+    // The same lock as the window's: one copy at a time uses a settings file.
+    InstanceLock lock(fs::path(ini).parent_path().string());
+    if (!lock.TryLock()) {
+        terminal.Fail("二重起動はできません。\n"
+                      "同じ設定ファイルを使うKestlinが実行中です（画面または別の送信）。"
+                      "終わってから、もう一度実行してください。");
+        return kExitRunning;
+    }
+    if (!StartUpChecks(terminal))
+        return kExitRefused;
+    strIniFilePath = ini;
+
+    std::vector<std::string> entries;
+    if (const std::string refusal = ListRefusal(line.files, entries); !refusal.empty()) {
+        terminal.Fail(refusal);
+        return kExitRefused;
+    }
+    // The pipeline's own message does not say which file it looked for.
+    if (!OrdinaryFileExists(ini))
+        terminal.Fail("設定ファイル: " + ini);
+    FileList list(std::move(entries));
+    SendPipeline pipeline(terminal, list, ini);
+    if (!pipeline.Begin())
+        return kExitRefused;
+    pipeline.Progress(&terminal);
+    SendOutcome outcome;
+    try {
+        outcome = pipeline.RunSteps();
+    } catch (const std::exception &e) {
+        // Whether the mail went out is not known: a script must not simply send again.
+        terminal.Fail(std::string("送信中に予期しないエラーが発生しました。\n") + e.what()
+                      + "\n送信されたかどうかを送信LOGで確認してください。");
+        return kExitLogFailed;
+    }
+    pipeline.Progress(nullptr);
+    return Finish(outcome, pipeline, terminal);
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string> &args)
+{
+    CommandLine line;
+    bool haveMode = false;
+    bool haveSettings = false;
+    bool onlyFiles = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (onlyFiles || arg.empty() || arg == "-" || arg[0] != '-') {
+            line.files.push_back(arg);
+            continue;
+        }
+        bool ok = true;
+        if (arg == "--") {
+            onlyFiles = true;
+        } else if (arg == "--send") {
+            ok = SetMode(line, CommandLine::Mode::Send, haveMode);
+        } else if (arg == "--check") {
+            ok = SetMode(line, CommandLine::Mode::Check, haveMode);
+        } else if (arg == "--version") {
+            ok = SetMode(line, CommandLine::Mode::Version, haveMode);
+        } else if (arg == "--help" || arg == "-h") {
+            ok = SetMode(line, CommandLine::Mode::Help, haveMode);
+        } else if (arg == "--settings" || arg.starts_with("--settings=")) {
+            if (haveSettings) {
+                line.error = "--settings は一度だけ指定してください。";
+                return line;
+            }
+            haveSettings = true;
+            if (arg == "--settings")
+                line.settings = i + 1 < args.size() ? args[++i] : "";
+            else
+                line.settings = arg.substr(std::string("--settings=").size());
+            if (line.settings.empty()) {
+                line.error = "--settings の後に設定ファイルのパスを指定してください。";
+                return line;
+            }
+        } else {
+            line.error = "不明なオプションです: " + arg;
+            return line;
+        }
+        if (!ok)
+            return line;
+    }
+    if (!haveMode)
+        line.error = "--send、--check、--version、--help のどれかを指定してください。";
+    else if (line.mode == CommandLine::Mode::Send && line.files.empty())
+        line.error = "--send の後に送信するファイルを指定してください。";
+    else if (line.mode != CommandLine::Mode::Send && !line.files.empty())
+        line.error = "ファイルは --send の後に指定してください: " + line.files.front();
+    return line;
+}
+
+int RunCommandLine(int argc, char **argv)
+{
+    Terminal terminal(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+    const CommandLine line = ParseCommandLine({ argv + 1, argv + argc });
+    if (!line.error.empty()) {
+        terminal.Fail("kestlin: " + line.error + "\n使い方は kestlin --help で表示されます。");
+        return kExitRefused;
+    }
+    switch (line.mode) {
+    case CommandLine::Mode::Help:
+        std::fputs(kUsage, stdout);
+        return kExitDone;
+    case CommandLine::Mode::Version:
+        std::puts("Kestlin " KESTLIN_VERSION);
+        return kExitDone;
+    case CommandLine::Mode::Check:
+        return RunCheck(line, terminal);
+    case CommandLine::Mode::Send:
+        break;
+    }
+    // Qt's core only (the lock names its holder by the application's name):
+    // no platform plugin, no screen. Qt's own remarks (in English, such as a
+    // missing XDG_RUNTIME_DIR under cron) are not for the user of a script.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    // A reader that goes away (kestlin --send ... | head -1) must not end the
+    // submission half way, after the mail and before its logs.
+    std::signal(SIGPIPE, SIG_IGN);
+    return RunSend(line, terminal);
+}
+
+} // namespace kestlin

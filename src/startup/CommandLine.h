@@ -1,0 +1,38 @@
+#pragma once
+// The program started with arguments: one submission, a check of the
+// settings, the version or the usage, on the terminal and without a window,
+// so that it also runs from a script or a timer with no screen at all. Started
+// without arguments the program shows its main window instead.
+#include <string>
+#include <vector>
+
+namespace kestlin {
+
+// What a script can act on. Scripts and the user guide rely on these numbers:
+// they never change.
+enum ExitCode : int {
+    kExitDone = 0, // sent and logged; --check: the settings pass; --version, --help
+    kExitRefused = 2, // refused before anything was sent: arguments, files, settings, libraries
+    kExitNotSent = 3, // a step failed before the mail went out: nothing was sent
+    kExitLogFailed = 4, // the mail was (or may have been) sent but its logs were not kept:
+                        // do not send it again
+    kExitRunning = 5, // another copy uses the same settings: nothing was done
+};
+
+struct CommandLine
+{
+    enum class Mode { Send, Check, Version, Help };
+    Mode mode = Mode::Help;
+    std::vector<std::string> files; // as given, in order
+    std::string settings; // empty: the settings file the window would use
+    std::string error; // why the arguments cannot be taken; then nothing else counts
+};
+
+// The arguments after the program's name.
+CommandLine ParseCommandLine(const std::vector<std::string> &args);
+
+// Runs the arguments after argv[0] and returns the exit status. Needs neither
+// a screen nor Qt's platform plugin.
+int RunCommandLine(int argc, char **argv);
+
+} // namespace kestlin

@@ -1,0 +1,320 @@
+// The command line as a script runs it: the program copied into a folder of
+// its own with the libraries and its settings file, started without a screen
+// (no DISPLAY, no usable Qt platform), against a real SMTP server.
+#include "SendTestSupport.h"
+
+#include "MailServers.h"
+#include "common/cp932.h"
+#include "settings/clsIniFile.h"
+#include "startup/KestlinStart.h"
+#include "startup/Terminal.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace kestlin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result
+{
+    int status = -1;
+    std::string out, err;
+};
+
+bool Contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class CommandLineTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(bin);
+        fs::copy_file(KESTLIN_PROGRAM, bin + "/kestlin");
+        fs::copy_file(KESTLIN_PROBE, bin + "/kestlin_probe");
+        for (const char *library : { "libbsmtp.so", "libcab32.so", "libcapicom.so" })
+            fs::copy_file(fs::path(KESTLIN_LIB_DIR) / library, bin + "/" + library);
+        for (const std::string &folder : { temp, tempLog, log })
+            fs::create_directories(folder);
+        std::string reason;
+        ASSERT_TRUE(smtp.Start(SmtpOptions {}, reason)) << reason;
+        Settings(smtp.port(), "report@authority.example.jp");
+        report = dir / "report.csv";
+        WriteFile(report, "1,2,3\r\n");
+    }
+
+    // The settings file of the program folder, where the window looks too.
+    void Settings(int port, const std::string &to)
+    {
+        const IniSections sections = {
+            { "USER",
+              { { "HOUKOKU", "石油動態報告" },
+                { "USERID", "U01" },
+                { "PASSWORD", Stored("secret") },
+                { "MAILADRESS", "reply@example.jp" } } },
+            { "MAIL",
+              { { "SMTP", "127.0.0.1" },
+                { "PORT", std::to_string(port) },
+                { "CERTIFY", "0" },
+                { "SUBJECT", "【石油動態報告】" },
+                { "MAILADRESS", to } } },
+            { "SYSTEM", { { "LOG", log }, { "TEMPLOG", tempLog }, { "TEMP", temp } } },
+        };
+        WriteIniByHand(ini, sections);
+    }
+
+    // Starts the program; screen: Qt's offscreen platform, else none at all.
+    // Its output goes to files of its own: out<n> and err<n>; or, with
+    // noReader, its standard output to a pipe that nobody reads.
+    pid_t Start(const std::string &program, const std::vector<std::string> &args, bool screen,
+                bool noReader = false)
+    {
+        ++runs;
+        int pipeEnds[2] = { -1, -1 };
+        if (noReader && ::pipe(pipeEnds) != 0)
+            return -1;
+        std::vector<std::string> argv { bin + "/" + program }, env;
+        argv.insert(argv.end(), args.begin(), args.end());
+        for (char **e = environ; *e; ++e) {
+            if (!std::regex_search(*e, std::regex("^(DISPLAY|WAYLAND_DISPLAY|QT_QPA_PLATFORM|LD_"
+                                                  "LIBRARY_PATH)=")))
+                env.push_back(*e);
+        }
+        env.push_back(screen ? "QT_QPA_PLATFORM=offscreen" : "QT_QPA_PLATFORM=no-such-platform");
+        const auto pointers = [](std::vector<std::string> &strings) {
+            std::vector<char *> p;
+            for (std::string &s : strings)
+                p.push_back(s.data());
+            p.push_back(nullptr);
+            return p;
+        };
+        std::vector<char *> cargs = pointers(argv), cenv = pointers(env);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open(Output("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = ::open(Output("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(noReader ? pipeEnds[1] : out, 1);
+            if (noReader)
+                ::close(pipeEnds[0]);
+            ::signal(SIGPIPE, SIG_DFL); // as a shell starts it
+            ::dup2(err, 2);
+            ::execve(cargs[0], cargs.data(), cenv.data());
+            ::_exit(127);
+        }
+        if (noReader) {
+            ::close(pipeEnds[0]);
+            ::close(pipeEnds[1]);
+        }
+        return pid;
+    }
+
+    std::string Output(const char *stream) const { return dir / (stream + std::to_string(runs)); }
+
+    Result Run(const std::vector<std::string> &args, const std::string &program = "kestlin",
+               bool screen = false, bool noReader = false)
+    {
+        const pid_t pid = Start(program, args, screen, noReader);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Output("out")),
+                 ReadFile(Output("err")) };
+    }
+
+    std::vector<std::string> ErrorLogs() const
+    {
+        std::vector<std::string> logs;
+        for (const std::string &name : FolderNames(bin)) {
+            if (name.starts_with("Err_"))
+                logs.push_back(cp932::ToUtf8(ReadFile(bin + "/" + name)));
+        }
+        return logs;
+    }
+
+    bool WaitForLock()
+    {
+        const std::string lock = InstanceLock::LockFilePath(bin);
+        for (int i = 0; i < 500 && !fs::exists(lock); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return fs::exists(lock);
+    }
+
+    TempDir dir;
+    const std::string bin = dir / "bin";
+    const std::string ini = bin + "/Kestlin.INI";
+    const std::string temp = dir / "temp";
+    const std::string tempLog = dir / "templog";
+    const std::string log = dir / "log";
+    std::string report;
+    SmtpServer smtp;
+    int runs = 0;
+};
+
+TEST_F(CommandLineTest, SendsOnceWithoutAScreenAndLogsLikeTheWindow)
+{
+    const Result check = Run({ "--check" });
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_TRUE(Contains(check.out, "設定ファイルに問題はありません。"));
+
+    const Result sent = Run({ "--send", report });
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.err, "");
+    // Plain lines into a file: every step, the bytes, no terminal controls.
+    EXPECT_TRUE(Contains(sent.out, "(1/9) 作業ﾌｫﾙﾀﾞ作成中…\n"));
+    EXPECT_TRUE(Contains(sent.out, "(6/9) 暗号化中… 100% ("));
+    EXPECT_FALSE(Contains(sent.out, "\r") || Contains(sent.out, "\033"));
+    const size_t at = sent.out.find("石油動態報告メッセージは、「");
+    ASSERT_NE(at, std::string::npos) << sent.out;
+
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    const std::vector<ReceivedMail> mails = smtp.Received();
+    ASSERT_EQ(mails.size(), 1u);
+    const ParsedMail mail = ParseWithPython(mails[0].path);
+    ASSERT_TRUE(mail.ok) << mail.error;
+    EXPECT_TRUE(mail.Get("attachment_name").starts_with("TMPU01"));
+
+    // The window's logs: the success message as printed, what was packed.
+    const std::vector<std::string> logs = FolderNames(log + "/SEKIYU_REPORT");
+    ASSERT_EQ(logs.size(), 1u);
+    std::string printed;
+    for (const char c : sent.out.substr(at))
+        printed += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_EQ(cp932::ToUtf8(ReadFile(log + "/SEKIYU_REPORT/" + logs[0])), printed);
+    const std::vector<std::string> packed = FolderNames(tempLog);
+    ASSERT_EQ(packed.size(), 1u);
+    EXPECT_EQ(FolderNames(tempLog + "/" + packed[0]),
+              (std::vector<std::string> { "MAIN_TEXT.txt", "report.csv" }));
+    EXPECT_TRUE(FolderNames(temp).empty());
+    EXPECT_TRUE(ErrorLogs().empty());
+
+    // A reader that has gone away does not cut a submission short.
+    EXPECT_EQ(Run({ "--send", report }, "kestlin", false, true).status, 0);
+    EXPECT_TRUE(smtp.WaitForMessages(2));
+    EXPECT_TRUE(FolderNames(temp).empty());
+}
+
+TEST_F(CommandLineTest, RefusesBeforeSendingNamingWhatAndWritesNothing)
+{
+    fs::create_directories(dir / "folder");
+    WriteFile(dir / "MAIN_TEXT.txt", "x");
+    WriteFile(dir / "CON.txt", "x");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        { { "--send", report, "--frobnicate" }, "--frobnicate" },
+        { { "--send" }, "--send の後に" },
+        { { "--check", report }, report },
+        { { "--settings", dir / "folder", "--send", report }, "はフォルダです" },
+        { { "--send", report, "--settings", dir / "none.ini" }, dir / "none.ini" },
+        { { "--send", report, dir.path() + "/./report.csv" }, "2回指定" },
+        { { "--send", report, dir / "MAIN_TEXT.txt" }, "予約されている" },
+        { { "--send", dir / "CON.txt", report }, "「CON.txt」は受信側のWindows" },
+        { { "--send", report, dir / "gone.csv" }, dir / "gone.csv" },
+        { { "--send", dir / "folder" }, "フォルダは添付できません" },
+    };
+    for (const auto &[args, named] : cases) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_TRUE(Contains(r.err, named)) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    // Nothing mailed, nothing written anywhere.
+    EXPECT_EQ(smtp.MailCommands(), 0);
+    EXPECT_TRUE(FolderNames(temp).empty() && FolderNames(tempLog).empty()
+                && FolderNames(log).empty() && ErrorLogs().empty());
+
+    // The settings dialog's checks, the first failing one with its key.
+    WriteIniByHand(ini, { { "USER", { { "HOUKOKU", "  " }, { "PASSWORD", Stored("x") } } },
+                          { "MAIL", { { "CERTIFY", "0" } } } });
+    const Result check = Run({ "--check" });
+    EXPECT_EQ(check.status, 2);
+    EXPECT_TRUE(Contains(check.err, "[USER] HOUKOKU: USER設定の報告IDが未入力です。")) << check.err;
+}
+
+TEST_F(CommandLineTest, ExitStatusSaysWhetherTheMailWentOut)
+{
+    // Refused by the server: nothing sent, the window's error log, no working folder.
+    Settings(smtp.port(), "report@refused.test");
+    Result r = Run({ "--send", report });
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(Contains(r.err, "送信に失敗しました（FncSendMail）。\n")) << r.err;
+    EXPECT_TRUE(FolderNames(temp).empty());
+    const std::vector<std::string> logs = ErrorLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_TRUE(logs[0].ends_with(",FncSendMail\r\n")) << logs[0];
+
+    // Sent, but a file stands where the submission log's folder belongs.
+    Settings(smtp.port(), "report@authority.example.jp");
+    WriteFile(log + "/SEKIYU_REPORT", "");
+    r = Run({ "--send", report });
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(Contains(r.err, "（FncCrtLogFile）")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "再送信しないでください。"));
+    EXPECT_TRUE(smtp.WaitForMessages(1));
+}
+
+TEST_F(CommandLineTest, OneCopyAtATimeWhicheverWayItStarted)
+{
+    // The window holds the settings: a send is refused at once.
+    fs::remove(InstanceLock::LockFilePath(bin));
+    const pid_t window = Start("kestlin", {}, true);
+    ASSERT_TRUE(WaitForLock());
+    const Result refused = Run({ "--send", report });
+    EXPECT_EQ(refused.status, 5);
+    EXPECT_TRUE(Contains(refused.err, "二重起動はできません。"));
+    ::kill(window, SIGKILL);
+    ::waitpid(window, nullptr, 0);
+
+    // A send that hangs at the server holds them: the window and a second send are refused.
+    SmtpServer stalled;
+    SmtpOptions options;
+    options.stall = SmtpOptions::Stall::Data;
+    std::string reason;
+    ASSERT_TRUE(stalled.Start(options, reason)) << reason;
+    Settings(stalled.port(), "report@authority.example.jp");
+    fs::remove(InstanceLock::LockFilePath(bin));
+    const pid_t first = Start("kestlin", { "--send", report }, false);
+    ASSERT_TRUE(WaitForLock());
+    const Result probe = Run({ "start" }, "kestlin_probe", true);
+    EXPECT_TRUE(Contains(probe.out, "二重起動はできません。")) << probe.out << probe.err;
+    EXPECT_EQ(Run({ "--send", report }).status, 5);
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    EXPECT_EQ(smtp.MailCommands(), 0);
+}
+
+TEST(Terminal, AnswersEveryQuestionNoAtOnceAndRedrawsOneLine)
+{
+    char *outText = nullptr, *errText = nullptr;
+    size_t outSize = 0, errSize = 0;
+    std::FILE *out = ::open_memstream(&outText, &outSize);
+    std::FILE *err = ::open_memstream(&errText, &errSize);
+    Terminal terminal(out, err, true);
+    terminal.StepStarted("FncEncrypt", "暗号化中…");
+    terminal.BytesDone(512, 1024);
+    terminal.BytesDone(700, 1024); // too soon after the last redraw
+    EXPECT_EQ(
+        terminal.ShowMessage("信頼しますか？\r\n指紋", "", MsgIcon::Question, MsgButtons::YesNo),
+        MsgResult::No);
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ(std::string(outText, outSize), "\r\033[K(1/9) 暗号化中…\r\033[K(1/9) 暗号化中…  50% "
+                                             "(0.5 KiB / 1.0 KiB)\r\033[K");
+    EXPECT_TRUE(std::string(errText, errSize).starts_with("信頼しますか？\n指紋\n"));
+    std::free(outText);
+    std::free(errText);
+}
+
+} // namespace
+} // namespace kestlin::test
