@@ -121,17 +121,18 @@ std::string Tail(const std::string &text)
     return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
 }
 
-// A certificate for 127.0.0.1 from a certificate authority of its own
-// (ca.pem), made with the openssl command.
-bool MakeCertificate(const std::string &folder, std::string &reason)
+// A certificate for name from a certificate authority of its own (ca.pem),
+// made with the openssl command.
+bool MakeCertificate(const std::string &folder, const std::string &name, std::string &reason)
 {
+    const bool address = name.find_first_not_of("0123456789.") == std::string::npos;
     const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     const std::string command = "cd '" + folder + "' && { openssl req -x509" + key
                                 + " -days 2 -subj /CN=Kestlin-Test-CA -keyout ca.key -out ca.pem"
                                   " && openssl req"
-                                + key
-                                + " -subj /CN=127.0.0.1 -keyout key.pem -out cert.csr"
-                                  " && printf 'subjectAltName=IP:127.0.0.1\\n' >cert.ext"
+                                + key + " -subj /CN=" + name + " -keyout key.pem -out cert.csr"
+                                + " && printf 'subjectAltName=" + (address ? "IP:" : "DNS:") + name
+                                + "\\n' >cert.ext"
                                   " && openssl x509 -req -in cert.csr -CA ca.pem -CAkey ca.key"
                                   " -CAcreateserial -days 2 -extfile cert.ext -out cert.pem;"
                                   " } >openssl.log 2>&1";
@@ -244,7 +245,7 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
                                     "--throttle",
                                     std::to_string(options.throttleBytesPerSecond) };
     if (options.startTls || options.implicitTls) {
-        if (!MakeCertificate(folder_, reason))
+        if (!MakeCertificate(folder_, options.certificateName, reason))
             return false;
         args.insert(args.end(), { "--cert", folder_ + "/cert.pem", "--key", folder_ + "/key.pem" });
         if (options.implicitTls)

@@ -26,6 +26,9 @@ struct SmtpOptions
     // no client trusts it unless told.
     bool startTls = false;
     bool implicitTls = false;
+    // Whom the certificate names: an address goes in as one, anything else
+    // as a DNS name. Each Start makes a new key.
+    std::string certificateName = "127.0.0.1";
     // 0: a free port.
     int port = 0;
     // A slow line: the server reads at most this many bytes a second.

@@ -22,8 +22,8 @@ bool IsOk(const std::string &line)
 class Session
 {
 public:
-    explicit Session(const Server &server)
-        : connection_(server, kPop3Leads)
+    Session(const Server &server, const TrustRules *rules)
+        : connection_(server, kPop3Leads, rules)
         , implicitTls_(server.port == 995)
     { }
     bool Dialogue(const std::string &user, const std::string &password, const std::string &command,
@@ -77,6 +77,8 @@ bool Session::Dialogue(const std::string &user, const std::string &password,
         return Refused(kPop3Leads.refused);
     if (!Capabilities())
         return false;
+    if (capabilities_.count("STLS"))
+        connection_.NoteTlsOffer();
     if (!connection_.secure() && capabilities_.count("STLS")) {
         if (!Ask("STLS"))
             return false;
@@ -84,7 +86,7 @@ bool Session::Dialogue(const std::string &user, const std::string &password,
         if (IsOk(line_) && (!connection_.StartTls() || !Capabilities()))
             return false;
     }
-    if (!Ask("USER " + user, "USER"))
+    if (!connection_.PlainAllowed(true) || !Ask("USER " + user, "USER"))
         return false;
     if (!IsOk(line_))
         return Refused(kPop3Leads.auth);
@@ -103,9 +105,9 @@ bool Session::Dialogue(const std::string &user, const std::string &password,
 } // namespace
 
 bool Pop3Command(const Server &server, const std::string &user, const std::string &password,
-                 const std::string &command, std::string &answer)
+                 const std::string &command, std::string &answer, const TrustRules *rules)
 {
-    Session session(server);
+    Session session(server, rules);
     const bool ok = session.Dialogue(user, password, command, answer);
     session.Close();
     if (!ok)

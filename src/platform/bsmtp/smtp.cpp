@@ -78,8 +78,8 @@ std::string CramDigest(const std::string &password, const std::string &challenge
 class Session
 {
 public:
-    explicit Session(const Server &server)
-        : connection_(server, kSmtpLeads)
+    Session(const Server &server, const TrustRules *rules)
+        : connection_(server, kSmtpLeads, rules)
         , implicitTls_(server.port == 465)
     { }
     bool Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
@@ -236,12 +236,17 @@ bool Session::Transfer(MessageSource &message, ProgressPacer &pacer)
 bool Session::Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
                        const ProgressPacer::Report &report)
 {
+    // Without a password on the way any TLS beats none; port 465 is chosen
+    // for its TLS, and gets the whole check.
+    connection_.AnyCertificate(sender.method.empty() && !implicitTls_);
     if (!connection_.Open(implicitTls_) || !Read())
         return false;
     if (code_ != 220)
         return Refused(kSmtpLeads.refused);
     if (!Hello())
         return false;
+    if (startTls_)
+        connection_.NoteTlsOffer();
     if (!connection_.secure() && startTls_) {
         if (!Ask("STARTTLS"))
             return false;
@@ -249,7 +254,8 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
         if (code_ == 220 && (!connection_.StartTls() || !Hello()))
             return false;
     }
-    if (!SignIn(sender) || !Ask("MAIL FROM:<" + sender.address + ">"))
+    if (!connection_.PlainAllowed(!sender.method.empty()) || !SignIn(sender)
+        || !Ask("MAIL FROM:<" + sender.address + ">"))
         return false;
     if (code_ / 100 != 2)
         return Refused(kSmtpLeads.refused);
@@ -278,9 +284,10 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
 } // namespace
 
 std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
-                   MessageSource &message, const ProgressPacer::Report &report)
+                   MessageSource &message, const ProgressPacer::Report &report,
+                   const TrustRules *rules)
 {
-    Session session(server);
+    Session session(server, rules);
     const bool sent = session.Dialogue(sender, recipients, message, report);
     session.Close();
     return sent ? std::string() : session.reason();
