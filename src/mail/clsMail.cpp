@@ -123,13 +123,14 @@ std::string TrustQuestion(const ServerCertificate &certificate)
     std::string fingerprint = certificate.fingerprint;
     if (fingerprint.size() > 48)
         fingerprint = fingerprint.substr(0, 47) + "\r\n　　" + fingerprint.substr(48);
-    return "メールサーバー " + certificate.server + " の証明書を確認してください。"
+    return "メールサーバー " + certificate.server + " の証明書を確認してください。\r\n"
            + certificate.problem + "\r\n\r\n" + "発行先: " + certificate.subject + "\r\n"
            + "発行者: " + certificate.issuer + "\r\n" + "有効期間: " + certificate.validFrom
            + " ～ " + certificate.validUntil + "\r\n" + "SHA-256 フィンガープリント:\r\n　　"
            + fingerprint + "\r\n\r\n"
-           + "フィンガープリントがサーバーの管理者から知らされたものと同じ場合に限り、"
-             "「はい」を選んでください。この証明書を記録し、次からは確認しません。\r\n\r\n"
+           + "フィンガープリントがサーバーの管理者から知らされたものと同じときだけ、"
+             "「はい」を選んでください。「はい」を選ぶと、この証明書を記録して次からは"
+             "確認しません。\r\n\r\n"
            + "この証明書を信頼して送信しますか？";
 }
 

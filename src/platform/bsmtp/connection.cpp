@@ -193,7 +193,9 @@ bool Connection::StartTls()
 
 // A stored key decides alone: the key the user or an administrator accepted,
 // or a refusal that says the key has changed. Without one, what the system
-// accepts; else the user's answer, which is stored.
+// accepts; else the user's answer, which is stored. A refusal ends with the
+// line that would change it, on a line of its own, so that whatever the
+// caller adds to the text does not stick to it.
 bool Connection::Trusted()
 {
     const std::string lead = leads_.tls;
@@ -212,7 +214,7 @@ bool Connection::Trusted()
                      + " に記録されたものと違います。サーバーが証明書を替えたのでなければ、"
                        "通信が横取りされているおそれがあるため、接続を中止しました。"
                      + "新しい証明書が正しいことをサーバーの管理者に確かめた場合は、そのファイルの "
-                     + server + " の行を消し、次の行を加えてください:\r\n" + line);
+                     + server + " の行を消し、次の行を加えてください:\r\n" + line + "\r\n");
     }
     if (certificate.verifyResult == X509_V_OK)
         return true;
@@ -224,7 +226,7 @@ bool Connection::Trusted()
     return Break(lead + Where() + " のサーバー証明書は信頼されていないため、接続を中止しました。"
                  + certificate.problem
                  + "証明書が正しいことをサーバーの管理者に確かめたうえで、次の行を " + known.path()
-                 + " に加えると、このサーバーを信頼します:\r\n" + line);
+                 + " に加えると、このサーバーを信頼します:\r\n" + line + "\r\n");
 }
 
 void Connection::NoteTlsOffer()
@@ -251,7 +253,7 @@ bool Connection::PlainAllowed(bool password)
                  + " は以前に暗号化通信(STARTTLS)を申し出たサーバーですが、今回は暗号化できません。"
                    "通信が妨害されているおそれがあるため、パスワードを送らずに中止しました。"
                    "サーバーが暗号化をやめたことを管理者に確かめた場合は、"
-                 + known.path() + " から次の行を消してください:\r\n" + server + " starttls");
+                 + known.path() + " から次の行を消してください:\r\n" + server + " starttls\r\n");
 }
 
 std::string Connection::ConnectFailure(CURLcode code, CURL *curl) const
