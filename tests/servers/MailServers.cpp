@@ -358,7 +358,7 @@ bool Pop3Server::Start(const Pop3Options &options, std::string &reason)
          << "log_path = " << folder_ << "/dovecot.log\n"
          << "protocols = pop3\n"
          << "listen = 127.0.0.1\n"
-         << "ssl = no\n"
+         << "ssl = " << (options.stls ? "yes" : "no") << "\n"
          << "disable_plaintext_auth = no\n"
          << "auth_mechanisms = plain login\n"
          << "auth_failure_delay = 0\n"
@@ -370,6 +370,11 @@ bool Pop3Server::Start(const Pop3Options &options, std::string &reason)
          << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n"
          << "    port = " << port_ << "\n  }\n}\n"
          << "service anvil {\n  chroot =\n}\nservice stats {\n  chroot =\n}\n";
+    if (options.stls) {
+        if (!MakeCertificate(folder_, "127.0.0.1", reason))
+            return false;
+        conf << "ssl_cert = <" << folder_ << "/cert.pem\nssl_key = <" << folder_ << "/key.pem\n";
+    }
     if (!root) {
         const char *user = std::getenv("USER");
         conf << "default_internal_user = " << (user ? user : "") << "\n"

@@ -85,6 +85,9 @@ struct Pop3Options
     std::string password = "password";
     // 0: a free port; 110 needs root (CI runs as root).
     int port = 0;
+    // Offer STLS with a certificate for 127.0.0.1 from a certificate
+    // authority of its own, as SmtpOptions::startTls.
+    bool stls = false;
 };
 
 class Pop3Server

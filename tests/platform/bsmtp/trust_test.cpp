@@ -191,4 +191,33 @@ TEST_F(Trust, ServerThatStopsOfferingTlsGetsNoPassword)
     EXPECT_EQ(pop3.Log().find("Login: user=<user>"), std::string::npos) << pop3.Log();
 }
 
+// POP before SMTP sends the password over POP3: its certificate is asked
+// about as for a sign-in, and the yes is kept.
+TEST_F(Trust, Pop3CertificateIsAskedAboutAndKept)
+{
+    Pop3Options options;
+    options.stls = true;
+    Pop3Server pop3;
+    std::string why;
+    ASSERT_TRUE(pop3.Start(options, why)) << why;
+    const std::string server = "127.0.0.1\t" + std::to_string(pop3.port());
+    const auto receive = [&](Question *question) {
+        char *answer = nullptr;
+        const int ok
+            = RcvMailWithTrust(server.c_str(), "user", "password", "STAT", dir_.path().c_str(),
+                               known_.c_str(), question ? &Answer : nullptr, question, &answer);
+        const std::string text = answer ? answer : "(null)";
+        BsmtpFree(answer);
+        return ok ? std::string() : text;
+    };
+    Question question;
+    question.answer = true;
+    EXPECT_EQ(receive(&question), "");
+    EXPECT_EQ(question.asked, 1);
+    EXPECT_EQ(receive(nullptr), "");
+    EXPECT_NE(ReadFile(known_).find("127.0.0.1:" + std::to_string(pop3.port()) + " sha256//"),
+              std::string::npos);
+    EXPECT_NE(pop3.Log().find("TLS"), std::string::npos) << pop3.Log();
+}
+
 } // namespace
