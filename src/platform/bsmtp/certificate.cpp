@@ -36,13 +36,6 @@ void FreeChain(STACK_OF(X509) * chain)
 }
 using ChainPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeChain>>;
 
-bool IsAddress(const std::string &host)
-{
-    unsigned char address[sizeof(in6_addr)];
-    return ::inet_pton(AF_INET, host.c_str(), address) == 1
-           || ::inet_pton(AF_INET6, host.c_str(), address) == 1;
-}
-
 // The chain as the server sent it, its own certificate first.
 std::vector<X509Ptr> Chain(CURL *curl)
 {
@@ -165,6 +158,13 @@ std::string ChainProblem(long result)
 }
 
 } // namespace
+
+bool IsAddress(const std::string &host)
+{
+    unsigned char address[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, host.c_str(), address) == 1
+           || ::inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
 
 bool ReadCertificate(CURL *curl, const std::string &host, Certificate &certificate,
                      std::string &reason)

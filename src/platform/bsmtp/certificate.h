@@ -19,6 +19,9 @@ struct Certificate
     std::string problem; // why it does not, a Japanese sentence; else empty
 };
 
+// Whether host is an IPv4 or IPv6 address rather than a name.
+bool IsAddress(const std::string &host);
+
 // The server certificate of a handle that has done its handshake with
 // CURLOPT_CERTINFO on; false with a reason when it cannot be read.
 bool ReadCertificate(CURL *curl, const std::string &host, Certificate &certificate,

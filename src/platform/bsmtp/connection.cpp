@@ -3,7 +3,6 @@
 #include "knownservers.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
 #include <mutex>
@@ -32,13 +31,6 @@ namespace {
 // Far longer than any reply line a server sends (at most 512 bytes by the
 // rules), short enough that an endless line ends at once.
 const size_t kMaxLine = 8192;
-
-bool IsAddress(const std::string &host)
-{
-    unsigned char address[sizeof(in6_addr)];
-    return ::inet_pton(AF_INET, host.c_str(), address) == 1
-           || ::inet_pton(AF_INET6, host.c_str(), address) == 1;
-}
 
 // The wait for the reply after the last byte includes the time the line
 // needs to carry what still sits in our socket buffer. Left to autotuning
