@@ -250,6 +250,8 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
         args.insert(args.end(), { "--cert", folder_ + "/cert.pem", "--key", folder_ + "/key.pem" });
         if (options.implicitTls)
             args.push_back("--implicit-tls");
+        if (options.oldTls)
+            args.push_back("--old-tls");
     }
     const std::string log = folder_ + "/server.log";
     pid_ = Spawn(args, log);

@@ -29,6 +29,9 @@ struct SmtpOptions
     // Whom the certificate names: an address goes in as one, anything else
     // as a DNS name. Each Start makes a new key.
     std::string certificateName = "127.0.0.1";
+    // Speak only TLS 1.0, as an old server: no current client completes the
+    // handshake.
+    bool oldTls = false;
     // 0: a free port.
     int port = 0;
     // A slow line: the server reads at most this many bytes a second.

@@ -149,14 +149,16 @@ typedef int (*BsmtpTrust)(void *context, const BsmtpCertificate *certificate);
  *
  * With no sign-in method, on any port but 465, no password travels over
  * SMTP: STARTTLS is used whenever the server offers it and any certificate
- * will do. Otherwise (a sign-in method, or port 465) the certificate must
- * be the one whose key known-servers.txt holds for "host:port"; a different
- * key is refused and trust is not asked. A server without a stored key must
- * have a certificate the system accepts for the host as given, or one that
- * trust accepts: its line is then added to the file. A server that offered
- * STARTTLS is remembered in the file; a sign-in to such a server without
- * TLS is refused. A refusal names the file and the line that would change
- * the decision.
+ * will do; should the handshake itself fail (an old server), the mail goes
+ * again on a new connection without TLS. Otherwise (a sign-in method, or
+ * port 465) the certificate must be the one whose key known-servers.txt
+ * holds for "host:port"; a different key is refused and trust is not asked.
+ * A server without a stored key must have a certificate the system accepts
+ * for the host as given, or one that trust accepts: its line is then added
+ * to the file. A server that offered STARTTLS is remembered in the file; a
+ * sign-in to such a server without TLS is refused. A refusal names the file
+ * and ends with the line that would change the decision, on a line of its
+ * own followed by CR LF.
  *
  * known-servers.txt, one server a line (CR LF or LF; blank lines and lines
  * starting with "#" are skipped, and every line is kept when one is added):

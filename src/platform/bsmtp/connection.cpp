@@ -178,6 +178,7 @@ bool Connection::StartTls()
     const CURLcode code = curl_easy_perform(tls_);
     curl_easy_setopt(tls_, CURLOPT_RESOLVE, nullptr);
     curl_slist_free_all(resolve);
+    handshakeFailed_ = code != CURLE_OK;
     if (code != CURLE_OK)
         return Break(TlsFailure(code));
     return !rules_ || anyCertificate_ || Trusted();

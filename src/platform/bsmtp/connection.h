@@ -37,6 +37,8 @@ public:
     // Switches to TLS after the server agreed to STARTTLS (or STLS).
     bool StartTls();
     bool secure() const { return tls_ != nullptr; }
+    // Whether the TLS handshake itself failed (not a refused certificate).
+    bool handshakeFailed() const { return handshakeFailed_; }
     // With trust rules: any certificate will do (no password travels).
     void AnyCertificate(bool any) { anyCertificate_ = any; }
     // The server offers STARTTLS (or STLS): with trust rules, it is
@@ -92,6 +94,7 @@ private:
     const TrustRules *rules_;
     bool anyCertificate_ = false;
     bool tlsOffered_ = false;
+    bool handshakeFailed_ = false;
     CURL *plain_ = nullptr;
     CURL *tls_ = nullptr;
     curl_socket_t socket_ = CURL_SOCKET_BAD;

@@ -78,14 +78,18 @@ std::string CramDigest(const std::string &password, const std::string &challenge
 class Session
 {
 public:
-    Session(const Server &server, const TrustRules *rules)
+    // startTls: false to stay without TLS even where the server offers it.
+    Session(const Server &server, const TrustRules *rules, bool startTls = true)
         : connection_(server, kSmtpLeads, rules)
         , implicitTls_(server.port == 465)
+        , useStartTls_(startTls)
     { }
     bool Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
                   const ProgressPacer::Report &report);
     void Close() { connection_.Close("QUIT"); }
     const std::string &reason() const { return connection_.reason(); }
+    // Whether STARTTLS failed in its handshake where no password travels.
+    bool OpportunisticTlsFailed() const { return anyCertificate_ && connection_.handshakeFailed(); }
 
 private:
     bool Read();
@@ -100,6 +104,8 @@ private:
 
     Connection connection_;
     bool implicitTls_;
+    bool useStartTls_;
+    bool anyCertificate_ = false;
     int code_ = 0;
     std::vector<std::string> lines_; // of the last reply
     bool startTls_ = false;
@@ -238,7 +244,8 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
 {
     // Without a password on the way any TLS beats none; port 465 is chosen
     // for its TLS, and gets the whole check.
-    connection_.AnyCertificate(sender.method.empty() && !implicitTls_);
+    anyCertificate_ = sender.method.empty() && !implicitTls_;
+    connection_.AnyCertificate(anyCertificate_);
     if (!connection_.Open(implicitTls_) || !Read())
         return false;
     if (code_ != 220)
@@ -247,7 +254,7 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
         return false;
     if (startTls_)
         connection_.NoteTlsOffer();
-    if (!connection_.secure() && startTls_) {
+    if (!connection_.secure() && startTls_ && useStartTls_) {
         if (!Ask("STARTTLS"))
             return false;
         // Refused: on without TLS, as with a server that never offered it.
@@ -290,7 +297,14 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
     Session session(server, rules);
     const bool sent = session.Dialogue(sender, recipients, message, report);
     session.Close();
-    return sent ? std::string() : session.reason();
+    if (sent || !rules || !session.OpportunisticTlsFailed())
+        return sent ? std::string() : session.reason();
+    // A TLS that this side cannot speak (an old server) where no password
+    // travels: the plain session, as before there was any TLS.
+    Session plain(server, rules, false);
+    const bool sentPlain = plain.Dialogue(sender, recipients, message, report);
+    plain.Close();
+    return sentPlain ? std::string() : plain.reason();
 }
 
 } // namespace bsmtp

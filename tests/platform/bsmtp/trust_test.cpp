@@ -96,6 +96,23 @@ TEST_F(Trust, WithoutAPasswordAnyCertificateCarriesTheMailOverTls)
     EXPECT_NE(ReadFile(known_).find(Key() + " starttls\r\n"), std::string::npos);
 }
 
+// An old server whose TLS no current client completes still gets a report
+// that carries no password, as before there was any TLS; a sign-in does not.
+TEST_F(Trust, TlsThatFailsFallsBackToPlainOnlyWithoutAPassword)
+{
+    SmtpOptions options;
+    options.startTls = true;
+    options.oldTls = true;
+    std::string why;
+    ASSERT_TRUE(server_.Start(options, why)) << why;
+    ASSERT_EQ(Send("", nullptr), "");
+    ASSERT_TRUE(server_.WaitForMessages(1));
+    EXPECT_FALSE(server_.Received().at(0).tls);
+    const std::string reason = Send("PLAIN", nullptr);
+    EXPECT_NE(reason.find("暗号化通信を始められません"), std::string::npos) << reason;
+    EXPECT_EQ(server_.MailCommands(), 1);
+}
+
 // Refused with the line to add while nobody says yes; the yes stores that
 // line below what an administrator wrote, and the stored key then needs no
 // question. The key is curl's pin form, as openssl works it out.
