@@ -34,7 +34,7 @@ bool ReadAll(const std::string &path, std::string &bytes)
     std::ostringstream out;
     out << in.rdbuf();
     bytes = out.str();
-    return true;
+    return !in.bad();
 }
 
 std::vector<std::string> Split(const std::string &text, char separator)
@@ -75,6 +75,9 @@ std::vector<std::string> KnownServers::Words(const std::string &server) const
     std::string bytes;
     if (path_.empty() || !ReadAll(path_, bytes))
         return words;
+    // A file saved by a Windows editor may begin with a byte order mark.
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        bytes.erase(0, 3);
     std::istringstream lines(bytes);
     std::string line;
     while (std::getline(lines, line)) {
@@ -114,7 +117,13 @@ bool KnownServers::Add(const std::string &line, std::string &reason) const
         return false;
     }
     std::string bytes;
-    const bool existed = ReadAll(path_, bytes);
+    struct stat before = {};
+    const bool existed = ::stat(path_.c_str(), &before) == 0;
+    // A file that is there but cannot be read is not replaced by a new one.
+    if (existed && !ReadAll(path_, bytes)) {
+        reason = path_ + ": " + std::strerror(errno);
+        return false;
+    }
     std::istringstream lines(bytes);
     std::string present;
     while (std::getline(lines, present)) {
@@ -133,17 +142,13 @@ bool KnownServers::Add(const std::string &line, std::string &reason) const
         bytes += end;
     bytes += line + end;
 
-    struct stat before
-    {
-    };
-    const bool haveMode = ::stat(path_.c_str(), &before) == 0;
     std::string temporary = path_ + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         reason = path_ + ": " + std::strerror(errno);
         return false;
     }
-    const bool written = ::fchmod(fd, haveMode ? before.st_mode & 07777 : 0644) == 0
+    const bool written = ::fchmod(fd, existed ? before.st_mode & 07777 : 0644) == 0
                          && WriteAll(fd, bytes) && ::fsync(fd) == 0;
     const int error = errno;
     if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path_.c_str()) != 0) {
