@@ -155,7 +155,8 @@ typedef int (*BsmtpTrust)(void *context, const BsmtpCertificate *certificate);
  * holds for "host:port"; a different key is refused and trust is not asked.
  * A server without a stored key must have a certificate the system accepts
  * for the host as given, or one that trust accepts: its line is then added
- * to the file. A server that offered STARTTLS is remembered in the file; a
+ * to the file (and should the server have gone meanwhile, the exchange
+ * starts once more without asking). A server that offered STARTTLS is remembered in the file; a
  * sign-in to such a server without TLS is refused. A refusal names the file
  * and ends with the line that would change the decision, on a line of its
  * own followed by CR LF.

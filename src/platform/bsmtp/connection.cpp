@@ -214,6 +214,7 @@ bool Connection::Trusted()
     if (rules_->ask && rules_->ask(server, certificate)) {
         // Trusted for this submission even when it cannot be stored.
         known.Add(line, reason);
+        trustedByUser_ = true;
         return true;
     }
     return Break(lead + Where() + " のサーバー証明書は信頼されていないため、接続を中止しました。"

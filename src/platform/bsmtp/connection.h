@@ -39,6 +39,9 @@ public:
     bool secure() const { return tls_ != nullptr; }
     // Whether the TLS handshake itself failed (not a refused certificate).
     bool handshakeFailed() const { return handshakeFailed_; }
+    // Whether the dialogue broke after the user said yes to a certificate:
+    // the server may have given up waiting for the answer.
+    bool lostAfterQuestion() const { return trustedByUser_ && broken_; }
     // With trust rules: any certificate will do (no password travels).
     void AnyCertificate(bool any) { anyCertificate_ = any; }
     // The server offers STARTTLS (or STLS): with trust rules, it is
@@ -95,6 +98,7 @@ private:
     bool anyCertificate_ = false;
     bool tlsOffered_ = false;
     bool handshakeFailed_ = false;
+    bool trustedByUser_ = false;
     CURL *plain_ = nullptr;
     CURL *tls_ = nullptr;
     curl_socket_t socket_ = CURL_SOCKET_BAD;

@@ -30,6 +30,7 @@ public:
                   std::string &answer);
     void Close() { connection_.Close("QUIT"); }
     const std::string &reason() const { return connection_.reason(); }
+    bool lostAfterQuestion() const { return connection_.lostAfterQuestion(); }
 
 private:
     bool Ask(const std::string &command, const std::string &label = {})
@@ -108,8 +109,18 @@ bool Pop3Command(const Server &server, const std::string &user, const std::strin
                  const std::string &command, std::string &answer, const TrustRules *rules)
 {
     Session session(server, rules);
-    const bool ok = session.Dialogue(user, password, command, answer);
+    bool ok = session.Dialogue(user, password, command, answer);
     session.Close();
+    // The server may have gone while the user was asked about its
+    // certificate: once more, with the answer stored.
+    if (!ok && session.lostAfterQuestion()) {
+        Session again(server, rules);
+        ok = again.Dialogue(user, password, command, answer);
+        again.Close();
+        if (!ok)
+            answer = again.reason();
+        return ok;
+    }
     if (!ok)
         answer = session.reason();
     return ok;

@@ -90,6 +90,13 @@ public:
     const std::string &reason() const { return connection_.reason(); }
     // Whether STARTTLS failed in its handshake where no password travels.
     bool OpportunisticTlsFailed() const { return anyCertificate_ && connection_.handshakeFailed(); }
+    // Whether a new connection may do better: without TLS as above, or with
+    // the user's yes stored where the server went while the user was asked
+    // (before any byte of the message).
+    bool WorthAnotherTry() const
+    {
+        return OpportunisticTlsFailed() || (connection_.lostAfterQuestion() && !messageStarted_);
+    }
 
 private:
     bool Read();
@@ -106,6 +113,7 @@ private:
     bool implicitTls_;
     bool useStartTls_;
     bool anyCertificate_ = false;
+    bool messageStarted_ = false;
     int code_ = 0;
     std::vector<std::string> lines_; // of the last reply
     bool startTls_ = false;
@@ -215,6 +223,7 @@ bool Session::SignIn(const Sender &sender)
 // one, and the line of one dot that ends it; then the server's reply.
 bool Session::Transfer(MessageSource &message, ProgressPacer &pacer)
 {
+    messageStarted_ = true;
     pacer.Start();
     std::string raw(256 * 1024, '\0');
     std::string wire;
@@ -297,14 +306,15 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
     Session session(server, rules);
     const bool sent = session.Dialogue(sender, recipients, message, report);
     session.Close();
-    if (sent || !rules || !session.OpportunisticTlsFailed())
+    if (sent || !rules || !session.WorthAnotherTry())
         return sent ? std::string() : session.reason();
-    // A TLS that this side cannot speak (an old server) where no password
-    // travels: the plain session, as before there was any TLS.
-    Session plain(server, rules, false);
-    const bool sentPlain = plain.Dialogue(sender, recipients, message, report);
-    plain.Close();
-    return sentPlain ? std::string() : plain.reason();
+    // Once more on a new connection: plain where no password travels and
+    // the TLS is one this side cannot speak (an old server), as before there
+    // was any TLS; or with the user's yes now stored.
+    Session again(server, rules, !session.OpportunisticTlsFailed());
+    const bool sentAgain = again.Dialogue(sender, recipients, message, report);
+    again.Close();
+    return sentAgain ? std::string() : again.reason();
 }
 
 } // namespace bsmtp

@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -21,14 +26,31 @@ using kestlin::test::WriteFile;
 struct Question
 {
     bool answer = false;
+    // Set: the server gives up while the user is asked, as after a long wait.
+    int dropPort = 0;
     int asked = 0;
     std::string subject, issuer, fingerprint, problem, line;
 };
+
+// Cuts this process's connections to port.
+void Drop(int port)
+{
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_in peer {};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0
+            && peer.sin_family == AF_INET && ntohs(peer.sin_port) == port)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+}
 
 int Answer(void *context, const BsmtpCertificate *certificate)
 {
     auto *question = static_cast<Question *>(context);
     ++question->asked;
+    if (question->dropPort)
+        Drop(question->dropPort);
     question->subject = certificate->subject;
     question->issuer = certificate->issuer;
     question->fingerprint = certificate->fingerprint;
@@ -141,7 +163,10 @@ TEST_F(Trust, PasswordMethodAsksThenKeepsTheAcceptedKey)
     EXPECT_NE(question.problem.find("信頼する認証局のものではありません"), std::string::npos);
     EXPECT_EQ(question.problem.find("宛てたものではありません"), std::string::npos);
 
+    // The server also leaves while the user is asked: the yes holds for the
+    // new connection.
     question.answer = true;
+    question.dropPort = server_.port();
     ASSERT_EQ(Send("PLAIN", &question), "");
     EXPECT_EQ(ReadFile(known_), administrators + Key() + " starttls\n" + Key() + " " + pin + "\n");
     ASSERT_EQ(Send("PLAIN", nullptr), "");
@@ -209,7 +234,8 @@ TEST_F(Trust, ServerThatStopsOfferingTlsGetsNoPassword)
 }
 
 // POP before SMTP sends the password over POP3: its certificate is asked
-// about as for a sign-in, and the yes is kept.
+// about as for a sign-in, and the yes is kept, also when the server leaves
+// while the user is asked.
 TEST_F(Trust, Pop3CertificateIsAskedAboutAndKept)
 {
     Pop3Options options;
@@ -229,6 +255,7 @@ TEST_F(Trust, Pop3CertificateIsAskedAboutAndKept)
     };
     Question question;
     question.answer = true;
+    question.dropPort = pop3.port();
     EXPECT_EQ(receive(&question), "");
     EXPECT_EQ(question.asked, 1);
     EXPECT_EQ(receive(nullptr), "");
