@@ -87,7 +87,9 @@ bool Session::Dialogue(const std::string &user, const std::string &password,
         if (IsOk(line_) && (!connection_.StartTls() || !Capabilities()))
             return false;
     }
-    if (!connection_.PlainAllowed(true) || !Ask("USER " + user, "USER"))
+    if (!connection_.PlainAllowed(true))
+        return false;
+    if (!Ask("USER " + user, "USER"))
         return false;
     if (!IsOk(line_))
         return Refused(kPop3Leads.auth);

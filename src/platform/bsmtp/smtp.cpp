@@ -270,8 +270,9 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
         if (code_ == 220 && (!connection_.StartTls() || !Hello()))
             return false;
     }
-    if (!connection_.PlainAllowed(!sender.method.empty()) || !SignIn(sender)
-        || !Ask("MAIL FROM:<" + sender.address + ">"))
+    if (!connection_.PlainAllowed(!sender.method.empty()))
+        return false;
+    if (!SignIn(sender) || !Ask("MAIL FROM:<" + sender.address + ">"))
         return false;
     if (code_ / 100 != 2)
         return Refused(kSmtpLeads.refused);
