@@ -22,20 +22,40 @@ using RcvMailFn
     = int (*)(const char *, const char *, const char *, const char *, const char *, char **);
 using FreeFn = void (*)(char *);
 
+// The library's view of a certificate in question (BsmtpCertificate).
+struct CertificateView
+{
+    const char *server, *subject, *issuer, *validFrom, *validUntil, *fingerprint, *problem, *line;
+};
+using TrustFn = int (*)(void *, const CertificateView *);
+using SendMailWithTrustFn
+    = char *(*)(const char *, const char *, const char *, const char *, const char *, const char *,
+                const char *, ProgressFn, void *, TrustFn, void *);
+using RcvMailWithTrustFn = int (*)(const char *, const char *, const char *, const char *,
+                                   const char *, const char *, TrustFn, void *, char **);
+
 struct Library
 {
     SharedLibrary library;
     SendMailFn sendMail = nullptr;
     SendMailWithProgressFn sendMailWithProgress = nullptr;
     RcvMailFn rcvMail = nullptr;
+    SendMailWithTrustFn sendMailWithTrust = nullptr;
+    RcvMailWithTrustFn rcvMailWithTrust = nullptr;
     FreeFn release = nullptr;
 
-    // The reporting entry point only when it is asked for: without it, a
-    // library that predates it still sends.
-    bool Load(bool withProgress, std::string &reason)
+    // The reporting and trusting entry points only when they are asked for:
+    // without them, a library that predates them still sends.
+    bool Load(bool withProgress, bool withTrust, std::string &reason)
     {
         if (!library.Load(kLibrary, reason))
             return false;
+        if (withTrust)
+            return (sendMailWithTrust
+                    = library.Function<SendMailWithTrustFn>("SendMailWithTrust", reason))
+                   && (rcvMailWithTrust
+                       = library.Function<RcvMailWithTrustFn>("RcvMailWithTrust", reason))
+                   && (release = library.Function<FreeFn>("BsmtpFree", reason));
         if (withProgress)
             sendMailWithProgress
                 = library.Function<SendMailWithProgressFn>("SendMailWithProgress", reason);
@@ -79,7 +99,40 @@ void ReportSending(void *context, int64_t sent, int64_t total)
     } catch (...) { }
 }
 
+// Nothing may be thrown across the library either; a question that fails
+// counts as No.
+int AskTrust(void *context, const CertificateView *view)
+{
+    try {
+        const auto &ask
+            = *static_cast<const std::function<bool(const ServerCertificate &)> *>(context);
+        return ask({ view->server, view->subject, view->issuer, view->validFrom, view->validUntil,
+                     view->fingerprint, view->problem, view->line })
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 } // namespace
+
+std::string TrustQuestion(const ServerCertificate &certificate)
+{
+    // The fingerprint in two lines of 16 bytes, as a person compares it.
+    std::string fingerprint = certificate.fingerprint;
+    if (fingerprint.size() > 48)
+        fingerprint = fingerprint.substr(0, 47) + "\r\n　　" + fingerprint.substr(48);
+    return "メールサーバー " + certificate.server + " の証明書を確認してください。\r\n"
+           + certificate.problem + "\r\n\r\n" + "発行先: " + certificate.subject + "\r\n"
+           + "発行者: " + certificate.issuer + "\r\n" + "有効期間: " + certificate.validFrom
+           + " ～ " + certificate.validUntil + "\r\n" + "SHA-256 フィンガープリント:\r\n　　"
+           + fingerprint + "\r\n\r\n"
+           + "フィンガープリントがサーバーの管理者から知らされたものと同じときだけ、"
+             "「はい」を選んでください。「はい」を選ぶと、この証明書を記録して次からは"
+             "確認しません。\r\n\r\n"
+           + "この証明書を信頼して送信しますか？";
+}
 
 bool clsMail::Send()
 {
@@ -96,7 +149,8 @@ bool clsMail::Send()
 
         Library library;
         std::string reason;
-        if (!library.Load(static_cast<bool>(Sending), reason)) {
+        const bool trusting = !knownServers_.empty();
+        if (!library.Load(static_cast<bool>(Sending), trusting, reason)) {
             if (errMsg_.empty())
                 errMsg_ = reason + kTag;
             return false;
@@ -106,8 +160,14 @@ bool clsMail::Send()
         if (certify_ == 1) {
             const std::string popServer = pop_ + "\t110";
             char *answer = nullptr;
-            const int ok = library.rcvMail(popServer.c_str(), userId_.c_str(), password_.c_str(),
-                                           "STAT", LocateFiles().workFolder.c_str(), &answer);
+            const std::string folder = LocateFiles().workFolder;
+            const int ok
+                = trusting ? library.rcvMailWithTrust(
+                      popServer.c_str(), userId_.c_str(), password_.c_str(), "STAT", folder.c_str(),
+                      knownServers_.c_str(), TrustCertificate ? &AskTrust : nullptr,
+                      &TrustCertificate, &answer)
+                           : library.rcvMail(popServer.c_str(), userId_.c_str(), password_.c_str(),
+                                             "STAT", folder.c_str(), &answer);
             const std::string text = library.Take(answer, missing);
             if (!ok) {
                 errMsg_ = text + " " + kTag;
@@ -119,11 +179,19 @@ bool clsMail::Send()
         if (const char *method = MethodWord(certify_))
             sender += '\t' + userId_ + ':' + password_ + '\t' + method;
 
-        char *reply = Sending ? library.sendMailWithProgress(
-                          server.c_str(), recipients.c_str(), sender.c_str(), subject_.c_str(),
-                          main_.c_str(), file_.c_str(), &ReportSending, &Sending)
-                              : library.sendMail(server.c_str(), recipients.c_str(), sender.c_str(),
-                                                 subject_.c_str(), main_.c_str(), file_.c_str());
+        char *reply = nullptr;
+        if (trusting)
+            reply = library.sendMailWithTrust(
+                server.c_str(), recipients.c_str(), sender.c_str(), subject_.c_str(), main_.c_str(),
+                file_.c_str(), knownServers_.c_str(), Sending ? &ReportSending : nullptr, &Sending,
+                TrustCertificate ? &AskTrust : nullptr, &TrustCertificate);
+        else if (Sending)
+            reply = library.sendMailWithProgress(server.c_str(), recipients.c_str(), sender.c_str(),
+                                                 subject_.c_str(), main_.c_str(), file_.c_str(),
+                                                 &ReportSending, &Sending);
+        else
+            reply = library.sendMail(server.c_str(), recipients.c_str(), sender.c_str(),
+                                     subject_.c_str(), main_.c_str(), file_.c_str());
         const std::string result = library.Take(reply, missing);
         if (result.empty() && !missing)
             return true;

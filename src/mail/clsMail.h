@@ -7,6 +7,21 @@
 
 namespace kestlin {
 
+// A server certificate that the system does not accept, as the user sees it
+// before deciding whether to trust it.
+struct ServerCertificate
+{
+    std::string server; // "host:port"
+    std::string subject, issuer;
+    std::string validFrom, validUntil; // "YYYY/MM/DD HH:MM:SS UTC"
+    std::string fingerprint; // SHA-256 of the certificate, "AB:CD:…"
+    std::string problem; // why it is not accepted, Japanese sentences
+    std::string line; // the line of known-servers.txt that trusts it
+};
+
+// The question the window asks about such a certificate, in Japanese.
+std::string TrustQuestion(const ServerCertificate &certificate);
+
 class clsMail
 {
 public:
@@ -48,6 +63,19 @@ public:
     // Needs the library's SendMailWithProgress; unset, Send uses SendMail.
     std::function<void(int64_t sent, int64_t total)> Sending;
 
+    // known-servers.txt: the servers whose certificate was accepted and those
+    // that offered TLS before. Set, Send uses the library's rules for it:
+    // TLS whenever offered, any certificate where no password travels, and a
+    // stored or accepted one where one does. Needs SendMailWithTrust and
+    // RcvMailWithTrust; empty, Send checks certificates against the system
+    // only.
+    const std::string &GetKnownServers() const { return knownServers_; }
+    void SetKnownServers(const std::string &value) { knownServers_ = value; }
+    // Asked, with a known-servers file, about a certificate the system does
+    // not accept; true: trust it (the library stores it). Unset, or when it
+    // throws: refused, and the error text names the line to add.
+    std::function<bool(const ServerCertificate &)> TrustCertificate;
+
 private:
     static void Append(std::string &field, const std::string &value)
     {
@@ -58,6 +86,7 @@ private:
     int16_t certify_ = 0;
     std::string userId_, password_;
     int32_t timeOut_ = 0;
+    std::string knownServers_;
     std::string errMsg_;
 };
 

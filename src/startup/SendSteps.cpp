@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <exception>
+#include <filesystem>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -459,6 +460,15 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
             mail.Sending
                 = [this](int64_t sent, int64_t total) { progress_->BytesDone(sent, total); };
         }
+        // Accepted servers live beside the settings, so that another settings
+        // file brings its own.
+        mail.SetKnownServers(
+            (std::filesystem::path(iniFilePath_).parent_path() / "known-servers.txt").string());
+        mail.TrustCertificate = [this](const ServerCertificate &certificate) {
+            return display_.ShowMessage(TrustQuestion(certificate), kAppTitle, MsgIcon::Question,
+                                        MsgButtons::YesNo)
+                   == MsgResult::Yes;
+        };
         if (!mail.Send()) {
             Fail(errText, OrDescription(mail.GetErrMsg(), EIO));
             return;

@@ -38,7 +38,10 @@ struct RequiredLibrary
     std::vector<std::string> entryPoints;
 };
 inline const RequiredLibrary kRequiredLibraries[] = {
-    { "libbsmtp.so", "BSMTP.DLL", { "SendMail", "SendMailWithProgress", "RcvMail", "BsmtpFree" } },
+    { "libbsmtp.so",
+      "BSMTP.DLL",
+      { "SendMail", "SendMailWithProgress", "SendMailWithTrust", "RcvMail", "RcvMailWithTrust",
+        "BsmtpFree" } },
     { "libcab32.so", "CAB32.DLL", { "Cab", "CabCheckArchive" } },
     { "libcapicom.so",
       "CAPICOM.DLL",

@@ -121,17 +121,18 @@ std::string Tail(const std::string &text)
     return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
 }
 
-// A certificate for 127.0.0.1 from a certificate authority of its own
-// (ca.pem), made with the openssl command.
-bool MakeCertificate(const std::string &folder, std::string &reason)
+// A certificate for name from a certificate authority of its own (ca.pem),
+// made with the openssl command.
+bool MakeCertificate(const std::string &folder, const std::string &name, std::string &reason)
 {
+    const bool address = name.find_first_not_of("0123456789.") == std::string::npos;
     const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     const std::string command = "cd '" + folder + "' && { openssl req -x509" + key
                                 + " -days 2 -subj /CN=Kestlin-Test-CA -keyout ca.key -out ca.pem"
                                   " && openssl req"
-                                + key
-                                + " -subj /CN=127.0.0.1 -keyout key.pem -out cert.csr"
-                                  " && printf 'subjectAltName=IP:127.0.0.1\\n' >cert.ext"
+                                + key + " -subj /CN=" + name + " -keyout key.pem -out cert.csr"
+                                + " && printf 'subjectAltName=" + (address ? "IP:" : "DNS:") + name
+                                + "\\n' >cert.ext"
                                   " && openssl x509 -req -in cert.csr -CA ca.pem -CAkey ca.key"
                                   " -CAcreateserial -days 2 -extfile cert.ext -out cert.pem;"
                                   " } >openssl.log 2>&1";
@@ -261,11 +262,13 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
                                     "--size-offer",
                                     SizeOfferWord(options.sizeOffer) };
     if (options.startTls || options.implicitTls) {
-        if (!MakeCertificate(folder_, reason))
+        if (!MakeCertificate(folder_, options.certificateName, reason))
             return false;
         args.insert(args.end(), { "--cert", folder_ + "/cert.pem", "--key", folder_ + "/key.pem" });
         if (options.implicitTls)
             args.push_back("--implicit-tls");
+        if (options.oldTls)
+            args.push_back("--old-tls");
     }
     const std::string log = folder_ + "/server.log";
     pid_ = Spawn(args, log);
@@ -383,7 +386,7 @@ bool Pop3Server::Start(const Pop3Options &options, std::string &reason)
          << "log_path = " << folder_ << "/dovecot.log\n"
          << "protocols = pop3\n"
          << "listen = 127.0.0.1\n"
-         << "ssl = no\n"
+         << "ssl = " << (options.stls ? "yes" : "no") << "\n"
          << "disable_plaintext_auth = no\n"
          << "auth_mechanisms = plain login\n"
          << "auth_failure_delay = 0\n"
@@ -395,6 +398,11 @@ bool Pop3Server::Start(const Pop3Options &options, std::string &reason)
          << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n"
          << "    port = " << port_ << "\n  }\n}\n"
          << "service anvil {\n  chroot =\n}\nservice stats {\n  chroot =\n}\n";
+    if (options.stls) {
+        if (!MakeCertificate(folder_, "127.0.0.1", reason))
+            return false;
+        conf << "ssl_cert = <" << folder_ << "/cert.pem\nssl_key = <" << folder_ << "/key.pem\n";
+    }
     if (!root) {
         const char *user = std::getenv("USER");
         conf << "default_internal_user = " << (user ? user : "") << "\n"

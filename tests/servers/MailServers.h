@@ -26,6 +26,12 @@ struct SmtpOptions
     // no client trusts it unless told.
     bool startTls = false;
     bool implicitTls = false;
+    // Whom the certificate names: an address goes in as one, anything else
+    // as a DNS name. Each Start makes a new key.
+    std::string certificateName = "127.0.0.1";
+    // Speak only TLS 1.0, as an old server: no current client completes the
+    // handshake.
+    bool oldTls = false;
     // 0: a free port.
     int port = 0;
     // A slow line: the server reads at most this many bytes a second.
@@ -92,6 +98,9 @@ struct Pop3Options
     std::string password = "password";
     // 0: a free port; 110 needs root (CI runs as root).
     int port = 0;
+    // Offer STLS with a certificate for 127.0.0.1 from a certificate
+    // authority of its own, as SmtpOptions::startTls.
+    bool stls = false;
 };
 
 class Pop3Server

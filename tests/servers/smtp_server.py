@@ -13,6 +13,7 @@ import os
 import secrets
 import socket
 import ssl
+import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING, auth_mechanism
 
@@ -30,6 +31,8 @@ def parse_args():
     p.add_argument("--key", help="private key (PEM) for STARTTLS")
     p.add_argument("--implicit-tls", action="store_true",
                    help="TLS from the first byte instead of STARTTLS")
+    p.add_argument("--old-tls", action="store_true",
+                   help="TLS 1.0 only, as an old server: no current client completes it")
     p.add_argument("--stall", default="none",
                    choices=["none", "greeting", "data", "end"],
                    help="stop answering: before the greeting, after DATA "
@@ -190,6 +193,9 @@ def tls_context():
         return None
     ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     ctx.load_cert_chain(ARGS.cert, ARGS.key)
+    if ARGS.old_tls:
+        warnings.simplefilter("ignore", DeprecationWarning)
+        ctx.minimum_version = ctx.maximum_version = ssl.TLSVersion.TLSv1
     return ctx
 
 

@@ -322,6 +322,46 @@ TEST_F(SendEndToEnd, ServerNotListeningFailsTheMailStep)
     ExpectFailedStep("FncSendMail", display.messages[0].text);
 }
 
+// A company's certificate is asked about at the mailing step: no fails the
+// step with the line to add to the file beside the settings; yes stores
+// that line and the report goes.
+TEST_F(SendEndToEnd, UntrustedCertificateIsAskedAboutAtTheMailingStep)
+{
+    SmtpOptions options;
+    options.startTls = true;
+    std::string reason;
+    ASSERT_TRUE(smtp.Start(options, reason)) << reason;
+    const std::string server = "127.0.0.1:" + std::to_string(smtp.port());
+    Write("MAIL", "PORT", std::to_string(smtp.port()));
+    Write("MAIL", "CERTIFY", "4");
+    const std::string known = dir / "known-servers.txt";
+
+    display.answers = { MsgResult::No };
+    pipeline.cmdSend_Click();
+    ASSERT_EQ(display.messages.size(), 2u);
+    const ShownMessage question = display.messages[0];
+    EXPECT_EQ(question.title, kAppTitle);
+    EXPECT_EQ(question.icon, MsgIcon::Question);
+    EXPECT_EQ(question.buttons, MsgButtons::YesNo);
+    EXPECT_NE(question.text.find(server), std::string::npos) << question.text;
+    EXPECT_NE(question.text.find("CN=Kestlin-Test-CA"), std::string::npos) << question.text;
+    EXPECT_TRUE(question.text.ends_with("この証明書を信頼して送信しますか？"));
+    const std::string failure = display.messages[1].text;
+    EXPECT_NE(failure.find(known + " に加えると"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("\r\n" + server + " sha256//"), std::string::npos) << failure;
+    ExpectFailedStep("FncSendMail", failure);
+
+    RemoveErrLogs();
+    display = {};
+    display.answers = { MsgResult::Yes };
+    pipeline.cmdSend_Click();
+    ASSERT_EQ(display.messages.size(), 2u);
+    EXPECT_EQ(display.messages[1].icon, MsgIcon::Information) << display.messages[1].text;
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    EXPECT_TRUE(smtp.Received().at(0).tls);
+    EXPECT_NE(ReadFile(known).find(server + " sha256//"), std::string::npos);
+}
+
 TEST_F(SendEndToEnd, PortThatIsNoNumberFailsTheMailStepWithTheConversionError)
 {
     Write("MAIL", "PORT", "2 5");

@@ -1,10 +1,11 @@
 // A test companion of the program, built only with the tests. It runs the
 // program's own start-up from wherever it is copied and prints what the user
 // would have been shown (mode "start"), or it shows the main window with a few
-// files in its list and saves pictures of it, of two of its messages and of
+// files in its list and saves pictures of it, of three of its messages and of
 // its file chooser (mode "screenshots").
 #include "common/QtDisplay.h"
 #include "common/userfolders.h"
+#include "mail/clsMail.h"
 #include "startup/Appearance.h"
 #include "startup/KestlinStart.h"
 #include "startup/SendSteps.h"
@@ -125,6 +126,18 @@ int Screenshots(const QStringList &args)
     saveNextMessage(QStringLiteral("success-message.png"));
     display.ShowMessage(kestlin::SendPipeline::SuccessMessage({ 2026, 3, 5, 14, 7, 9 }),
                         kestlin::kAppTitle, kestlin::MsgIcon::Information);
+
+    // The question about a company's own certificate, as the mailing step asks it.
+    saveNextMessage(QStringLiteral("trust-question.png"));
+    display.ShowMessage(
+        kestlin::TrustQuestion(
+            { "mail.example.co.jp:587", "CN=mail.example.co.jp,O=例示石油株式会社",
+              "CN=例示石油 社内認証局,O=例示石油株式会社", "2026/04/01 00:00:00 UTC",
+              "2027/03/31 23:59:59 UTC",
+              "3A:9F:52:C4:0B:7E:11:D8:6A:E2:94:0C:5B:F1:27:83:"
+              "D4:60:1E:A9:3C:72:B5:08:E6:4D:99:1F:C3:5A:82:70",
+              "この証明書は、このコンピューターが信頼する認証局のものではありません。", "" }),
+        kestlin::kAppTitle, kestlin::MsgIcon::Question, kestlin::MsgButtons::YesNo);
 
     // The file chooser of "ﾌｧｲﾙ追加", Qt's own, in Japanese, in the folder of the files.
     QDir::setCurrent(QFileInfo(files.first()).absolutePath());

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace {
@@ -27,7 +28,8 @@ std::string Text(const char *text)
 }
 
 std::string Send(const char *server, const char *to, const char *from, const char *subject,
-                 const char *body, const char *files, const bsmtp::ProgressPacer::Report &report)
+                 const char *body, const char *files, const bsmtp::ProgressPacer::Report &report,
+                 const bsmtp::TrustRules *rules)
 {
     std::string reason;
     bsmtp::Server target;
@@ -43,11 +45,37 @@ std::string Send(const char *server, const char *to, const char *from, const cha
     if (!message.Prepare(sender, recipients, Text(subject), Text(body),
                          bsmtp::ParseAttachments(Text(files)), reason))
         return reason;
-    return bsmtp::Submit(target, sender, recipients, message, report);
+    return bsmtp::Submit(target, sender, recipients, message, report, rules);
+}
+
+// The rules of the ...WithTrust entry points; nothing without a file.
+std::optional<bsmtp::TrustRules> Rules(const char *knownServers, BsmtpTrust trust, void *context)
+{
+    if (!knownServers)
+        return std::nullopt;
+    bsmtp::TrustRules rules;
+    rules.knownServers = knownServers;
+    if (trust) {
+        rules.ask
+            = [trust, context](const std::string &server, const bsmtp::Certificate &certificate) {
+                  const std::string line = server + " " + certificate.pin;
+                  const BsmtpCertificate shown { server.c_str(),
+                                                 certificate.subject.c_str(),
+                                                 certificate.issuer.c_str(),
+                                                 certificate.validFrom.c_str(),
+                                                 certificate.validUntil.c_str(),
+                                                 certificate.fingerprint.c_str(),
+                                                 certificate.problem.c_str(),
+                                                 line.c_str() };
+                  return trust(context, &shown) != 0;
+              };
+    }
+    return rules;
 }
 
 char *SendGuarded(const char *server, const char *to, const char *from, const char *subject,
-                  const char *body, const char *files, BsmtpProgress progress, void *context)
+                  const char *body, const char *files, BsmtpProgress progress, void *context,
+                  const std::optional<bsmtp::TrustRules> &rules = std::nullopt)
 {
     try {
         bsmtp::ProgressPacer::Report report;
@@ -56,7 +84,8 @@ char *SendGuarded(const char *server, const char *to, const char *from, const ch
                 progress(context, sent, total);
             };
         }
-        return Copy(Send(server, to, from, subject, body, files, report));
+        return Copy(
+            Send(server, to, from, subject, body, files, report, rules ? &*rules : nullptr));
     } catch (const std::exception &error) {
         return Copy(std::string("メールを送信できません。") + error.what());
     } catch (...) {
@@ -65,7 +94,7 @@ char *SendGuarded(const char *server, const char *to, const char *from, const ch
 }
 
 bool Receive(const char *server, const char *user, const char *password, const char *command,
-             std::string &answer)
+             std::string &answer, const bsmtp::TrustRules *rules)
 {
     bsmtp::Server target;
     if (!bsmtp::ParseServer(Text(server), 110, target, answer))
@@ -77,7 +106,24 @@ bool Receive(const char *server, const char *user, const char *password, const c
         answer = "対応していないPOP3コマンドです: " + Text(command);
         return false;
     }
-    return bsmtp::Pop3Command(target, Text(user), Text(password), word, answer);
+    return bsmtp::Pop3Command(target, Text(user), Text(password), word, answer, rules);
+}
+
+int ReceiveGuarded(const char *server, const char *user, const char *password, const char *command,
+                   char **result, const bsmtp::TrustRules *rules)
+{
+    std::string answer;
+    bool ok = false;
+    try {
+        ok = Receive(server, user, password, command, answer, rules);
+    } catch (const std::exception &error) {
+        answer = std::string("POP3の処理に失敗しました。") + error.what();
+    } catch (...) {
+        answer = "POP3の処理に失敗しました。";
+    }
+    if (result)
+        *result = Copy(answer);
+    return ok ? 1 : 0;
 }
 
 } // namespace
@@ -95,21 +141,27 @@ extern "C" char *SendMailWithProgress(const char *server, const char *to, const 
     return SendGuarded(server, to, from, subject, body, files, progress, context);
 }
 
+extern "C" char *SendMailWithTrust(const char *server, const char *to, const char *from,
+                                   const char *subject, const char *body, const char *files,
+                                   const char *knownServers, BsmtpProgress progress,
+                                   void *progressContext, BsmtpTrust trust, void *trustContext)
+{
+    return SendGuarded(server, to, from, subject, body, files, progress, progressContext,
+                       Rules(knownServers, trust, trustContext));
+}
+
 extern "C" int RcvMail(const char *server, const char *user, const char *password,
                        const char *command, const char *, char **result)
 {
-    std::string answer;
-    bool ok = false;
-    try {
-        ok = Receive(server, user, password, command, answer);
-    } catch (const std::exception &error) {
-        answer = std::string("POP3の処理に失敗しました。") + error.what();
-    } catch (...) {
-        answer = "POP3の処理に失敗しました。";
-    }
-    if (result)
-        *result = Copy(answer);
-    return ok ? 1 : 0;
+    return ReceiveGuarded(server, user, password, command, result, nullptr);
+}
+
+extern "C" int RcvMailWithTrust(const char *server, const char *user, const char *password,
+                                const char *command, const char *, const char *knownServers,
+                                BsmtpTrust trust, void *trustContext, char **result)
+{
+    const std::optional<bsmtp::TrustRules> rules = Rules(knownServers, trust, trustContext);
+    return ReceiveGuarded(server, user, password, command, result, rules ? &*rules : nullptr);
 }
 
 extern "C" void BsmtpFree(char *text)

@@ -119,6 +119,66 @@ BSMTP_API char *SendMailWithProgress(const char *server, const char *to, const c
 BSMTP_API int RcvMail(const char *server, const char *user, const char *password,
                       const char *command, const char *folder, char **result);
 
+/*
+ * A server certificate that the system does not accept for the server, as
+ * the user is shown it before deciding. Every text is UTF-8 and lives only
+ * during the call that hands it over.
+ */
+typedef struct BsmtpCertificate
+{
+    const char *server; /* "host:port" as known-servers.txt names it */
+    const char *subject; /* the certificate's subject and issuer, RFC 2253 */
+    const char *issuer;
+    const char *validFrom; /* "YYYY/MM/DD HH:MM:SS UTC" */
+    const char *validUntil;
+    const char *fingerprint; /* SHA-256 of the certificate, "AB:CD:..." */
+    const char *problem; /* why it is not accepted: Japanese sentences */
+    const char *line; /* the line of known-servers.txt that trusts it */
+} BsmtpCertificate;
+
+/*
+ * Asked whether to trust a certificate; nonzero: trust it. Called from the
+ * calling thread within the call, while the server waits.
+ */
+typedef int (*BsmtpTrust)(void *context, const BsmtpCertificate *certificate);
+
+/*
+ * SendMailWithProgress with servers remembered in knownServers, the path of
+ * known-servers.txt (see below), and a certificate the system does not
+ * accept put to trust (which may be NULL: refused).
+ *
+ * With no sign-in method, on any port but 465, no password travels over
+ * SMTP: STARTTLS is used whenever the server offers it and any certificate
+ * will do; should the handshake itself fail (an old server), the mail goes
+ * again on a new connection without TLS. Otherwise (a sign-in method, or
+ * port 465) the certificate must be the one whose key known-servers.txt
+ * holds for "host:port"; a different key is refused and trust is not asked.
+ * A server without a stored key must have a certificate the system accepts
+ * for the host as given, or one that trust accepts: its line is then added
+ * to the file (and should the server have gone meanwhile, the exchange
+ * starts once more without asking). A server that offered STARTTLS is remembered in the file; a
+ * sign-in to such a server without TLS is refused. A refusal names the file
+ * and ends with the line that would change the decision, on a line of its
+ * own followed by CR LF.
+ *
+ * known-servers.txt, one server a line (CR LF or LF; blank lines and lines
+ * starting with "#" are skipped, and every line is kept when one is added):
+ *   host:port sha256//<Base64 of the SHA-256 of the public key>
+ *   host:port starttls
+ */
+BSMTP_API char *SendMailWithTrust(const char *server, const char *to, const char *from,
+                                  const char *subject, const char *body, const char *files,
+                                  const char *knownServers, BsmtpProgress progress,
+                                  void *progressContext, BsmtpTrust trust, void *trustContext);
+
+/*
+ * RcvMail with the rules of SendMailWithTrust for a sign-in: POP3 always
+ * sends a password.
+ */
+BSMTP_API int RcvMailWithTrust(const char *server, const char *user, const char *password,
+                               const char *command, const char *folder, const char *knownServers,
+                               BsmtpTrust trust, void *trustContext, char **result);
+
 /* Releases a text returned by this library; NULL is ignored. */
 BSMTP_API void BsmtpFree(char *text);
 

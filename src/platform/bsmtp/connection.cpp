@@ -1,7 +1,8 @@
 #include "connection.h"
 
+#include "knownservers.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
 #include <mutex>
@@ -30,13 +31,6 @@ namespace {
 // Far longer than any reply line a server sends (at most 512 bytes by the
 // rules), short enough that an endless line ends at once.
 const size_t kMaxLine = 8192;
-
-bool IsAddress(const std::string &host)
-{
-    unsigned char address[sizeof(in6_addr)];
-    return ::inet_pton(AF_INET, host.c_str(), address) == 1
-           || ::inet_pton(AF_INET6, host.c_str(), address) == 1;
-}
 
 // The wait for the reply after the last byte includes the time the line
 // needs to carry what still sits in our socket buffer. Left to autotuning
@@ -83,9 +77,10 @@ CURL *ConnectOnly(const std::string &url, long timeoutSeconds, char *error)
 
 } // namespace
 
-Connection::Connection(const Server &server, const Leads &leads)
+Connection::Connection(const Server &server, const Leads &leads, const TrustRules *rules)
     : server_(server)
     , leads_(leads)
+    , rules_(rules)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -160,8 +155,11 @@ bool Connection::StartTls()
     curl_easy_setopt(tls_, CURLOPT_OPENSOCKETFUNCTION, &SameSocket);
     curl_easy_setopt(tls_, CURLOPT_OPENSOCKETDATA, &socket_);
     curl_easy_setopt(tls_, CURLOPT_SOCKOPTFUNCTION, &AlreadyConnected);
-    curl_easy_setopt(tls_, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(tls_, CURLOPT_SSL_VERIFYHOST, 2L);
+    // With trust rules the certificate is judged after the handshake, where
+    // it can still be shown, compared with a stored key or accepted.
+    curl_easy_setopt(tls_, CURLOPT_SSL_VERIFYPEER, rules_ ? 0L : 1L);
+    curl_easy_setopt(tls_, CURLOPT_SSL_VERIFYHOST, rules_ ? 0L : 2L);
+    curl_easy_setopt(tls_, CURLOPT_CERTINFO, rules_ ? 1L : 0L);
     curl_easy_setopt(tls_, CURLOPT_SSL_ENABLE_ALPN, 0L);
     // The name stays the one checked against the certificate; the address
     // is the one already connected, so nothing is looked up again.
@@ -180,7 +178,76 @@ bool Connection::StartTls()
     const CURLcode code = curl_easy_perform(tls_);
     curl_easy_setopt(tls_, CURLOPT_RESOLVE, nullptr);
     curl_slist_free_all(resolve);
-    return code == CURLE_OK || Break(TlsFailure(code));
+    handshakeFailed_ = code != CURLE_OK;
+    if (code != CURLE_OK)
+        return Break(TlsFailure(code));
+    return !rules_ || anyCertificate_ || Trusted();
+}
+
+// A stored key decides alone: the key the user or an administrator accepted,
+// or a refusal that says the key has changed. Without one, what the system
+// accepts; else the user's answer, which is stored. A refusal ends with the
+// line that would change it, on a line of its own, so that whatever the
+// caller adds to the text does not stick to it.
+bool Connection::Trusted()
+{
+    const std::string lead = leads_.tls;
+    Certificate certificate;
+    std::string reason;
+    if (!ReadCertificate(tls_, server_.host, certificate, reason))
+        return Break(lead + Where() + " の" + reason);
+    const KnownServers known(rules_->knownServers);
+    const std::string server = ServerKey(server_.host, server_.port);
+    const std::string line = server + " " + certificate.pin;
+    const std::vector<std::string> pins = known.Pins(server);
+    if (!pins.empty()) {
+        if (std::find(pins.begin(), pins.end(), certificate.pin) != pins.end())
+            return true;
+        return Break(lead + Where() + " のサーバー証明書の公開鍵が、" + known.path()
+                     + " に記録されたものと違います。サーバーが証明書を替えたのでなければ、"
+                       "通信が横取りされているおそれがあるため、接続を中止しました。"
+                     + "新しい証明書が正しいことをサーバーの管理者に確かめた場合は、そのファイルの "
+                     + server + " の行を消し、次の行を加えてください:\r\n" + line + "\r\n");
+    }
+    if (certificate.verifyResult == X509_V_OK)
+        return true;
+    if (rules_->ask && rules_->ask(server, certificate)) {
+        // Trusted for this submission even when it cannot be stored.
+        known.Add(line, reason);
+        trustedByUser_ = true;
+        return true;
+    }
+    return Break(lead + Where() + " のサーバー証明書は信頼されていないため、接続を中止しました。"
+                 + certificate.problem
+                 + "証明書が正しいことをサーバーの管理者に確かめたうえで、次の行を " + known.path()
+                 + " に加えると、このサーバーを信頼します:\r\n" + line + "\r\n");
+}
+
+void Connection::NoteTlsOffer()
+{
+    tlsOffered_ = true;
+    if (!rules_)
+        return;
+    const KnownServers known(rules_->knownServers);
+    const std::string server = ServerKey(server_.host, server_.port);
+    std::string ignored;
+    if (!known.OfferedTls(server))
+        known.Add(server + " starttls", ignored);
+}
+
+bool Connection::PlainAllowed(bool password)
+{
+    if (!rules_ || secure() || !password)
+        return true;
+    const KnownServers known(rules_->knownServers);
+    const std::string server = ServerKey(server_.host, server_.port);
+    if (!tlsOffered_ && !known.OfferedTls(server))
+        return true;
+    return Break(std::string(leads_.tls) + Where()
+                 + " は以前に暗号化通信(STARTTLS)を申し出たサーバーですが、今回は暗号化できません。"
+                   "通信が妨害されているおそれがあるため、パスワードを送らずに中止しました。"
+                   "サーバーが暗号化をやめたことを管理者に確かめた場合は、"
+                 + known.path() + " から次の行を消してください:\r\n" + server + " starttls\r\n");
 }
 
 std::string Connection::ConnectFailure(CURLcode code, CURL *curl) const

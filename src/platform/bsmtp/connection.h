@@ -5,6 +5,7 @@
 // reply, each stall of the data) has a time-out of its own, and a reply that
 // arrives ahead of its command is refused.
 #include "arguments.h"
+#include "certificate.h"
 
 #include <chrono>
 #include <curl/curl.h>
@@ -23,7 +24,9 @@ extern const Leads kPop3Leads;
 class Connection
 {
 public:
-    Connection(const Server &server, const Leads &leads);
+    // rules: which certificates are trusted beyond the system's store, where
+    // servers are remembered and who is asked; none: the system's store only.
+    Connection(const Server &server, const Leads &leads, const TrustRules *rules = nullptr);
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
@@ -34,6 +37,20 @@ public:
     // Switches to TLS after the server agreed to STARTTLS (or STLS).
     bool StartTls();
     bool secure() const { return tls_ != nullptr; }
+    // Whether the TLS handshake itself failed (not a refused certificate).
+    bool handshakeFailed() const { return handshakeFailed_; }
+    // Whether the dialogue broke after the user said yes to a certificate:
+    // the server may have given up waiting for the answer.
+    bool lostAfterQuestion() const { return trustedByUser_ && broken_; }
+    // With trust rules: any certificate will do (no password travels).
+    void AnyCertificate(bool any) { anyCertificate_ = any; }
+    // The server offers STARTTLS (or STLS): with trust rules, it is
+    // remembered.
+    void NoteTlsOffer();
+    // With trust rules: whether a password may go on this connection. Not
+    // without TLS to a server that offered it, now or before: someone may
+    // have struck the offer out, or the answer to it.
+    bool PlainAllowed(bool password);
 
     // Sends one command line; what waits for its reply is named by label
     // (the command's first word when empty). Refused when the server has
@@ -75,9 +92,15 @@ private:
     std::string ConnectFailure(CURLcode code, CURL *curl) const;
     std::string TlsFailure(CURLcode code) const;
     bool Broken(CURLcode code);
+    bool Trusted();
 
     Server server_;
     const Leads &leads_;
+    const TrustRules *rules_;
+    bool anyCertificate_ = false;
+    bool tlsOffered_ = false;
+    bool handshakeFailed_ = false;
+    bool trustedByUser_ = false;
     CURL *plain_ = nullptr;
     CURL *tls_ = nullptr;
     curl_socket_t socket_ = CURL_SOCKET_BAD;

@@ -22,14 +22,15 @@ bool IsOk(const std::string &line)
 class Session
 {
 public:
-    explicit Session(const Server &server)
-        : connection_(server, kPop3Leads)
+    Session(const Server &server, const TrustRules *rules)
+        : connection_(server, kPop3Leads, rules)
         , implicitTls_(server.port == 995)
     { }
     bool Dialogue(const std::string &user, const std::string &password, const std::string &command,
                   std::string &answer);
     void Close() { connection_.Close("QUIT"); }
     const std::string &reason() const { return connection_.reason(); }
+    bool lostAfterQuestion() const { return connection_.lostAfterQuestion(); }
 
 private:
     bool Ask(const std::string &command, const std::string &label = {})
@@ -77,6 +78,8 @@ bool Session::Dialogue(const std::string &user, const std::string &password,
         return Refused(kPop3Leads.refused);
     if (!Capabilities())
         return false;
+    if (capabilities_.count("STLS"))
+        connection_.NoteTlsOffer();
     if (!connection_.secure() && capabilities_.count("STLS")) {
         if (!Ask("STLS"))
             return false;
@@ -84,6 +87,8 @@ bool Session::Dialogue(const std::string &user, const std::string &password,
         if (IsOk(line_) && (!connection_.StartTls() || !Capabilities()))
             return false;
     }
+    if (!connection_.PlainAllowed(true))
+        return false;
     if (!Ask("USER " + user, "USER"))
         return false;
     if (!IsOk(line_))
@@ -103,11 +108,21 @@ bool Session::Dialogue(const std::string &user, const std::string &password,
 } // namespace
 
 bool Pop3Command(const Server &server, const std::string &user, const std::string &password,
-                 const std::string &command, std::string &answer)
+                 const std::string &command, std::string &answer, const TrustRules *rules)
 {
-    Session session(server);
-    const bool ok = session.Dialogue(user, password, command, answer);
+    Session session(server, rules);
+    bool ok = session.Dialogue(user, password, command, answer);
     session.Close();
+    // The server may have gone while the user was asked about its
+    // certificate: once more, with the answer stored.
+    if (!ok && session.lostAfterQuestion()) {
+        Session again(server, rules);
+        ok = again.Dialogue(user, password, command, answer);
+        again.Close();
+        if (!ok)
+            answer = again.reason();
+        return ok;
+    }
     if (!ok)
         answer = session.reason();
     return ok;

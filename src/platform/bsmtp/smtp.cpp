@@ -66,15 +66,26 @@ std::string CramDigest(const std::string &password, const std::string &challenge
 class Session
 {
 public:
-    explicit Session(const Server &server)
-        : connection_(server, kSmtpLeads)
+    // startTls: false to stay without TLS even where the server offers it.
+    Session(const Server &server, const TrustRules *rules, bool startTls = true)
+        : connection_(server, kSmtpLeads, rules)
         , implicitTls_(server.port == 465)
         , host_(server.host)
+        , useStartTls_(startTls)
     { }
     bool Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
                   const ProgressPacer::Report &report);
     void Close() { connection_.Close("QUIT"); }
     const std::string &reason() const { return connection_.reason(); }
+    // Whether STARTTLS failed in its handshake where no password travels.
+    bool OpportunisticTlsFailed() const { return anyCertificate_ && connection_.handshakeFailed(); }
+    // Whether a new connection may do better: without TLS as above, or with
+    // the user's yes stored where the server went while the user was asked
+    // (before any byte of the message).
+    bool WorthAnotherTry() const
+    {
+        return OpportunisticTlsFailed() || (connection_.lostAfterQuestion() && !messageStarted_);
+    }
 
 private:
     bool Read();
@@ -90,6 +101,9 @@ private:
     Connection connection_;
     bool implicitTls_;
     std::string host_;
+    bool useStartTls_;
+    bool anyCertificate_ = false;
+    bool messageStarted_ = false;
     int code_ = 0;
     std::vector<std::string> lines_; // of the last reply
     bool startTls_ = false;
@@ -204,6 +218,7 @@ bool Session::SignIn(const Sender &sender)
 // one, and the line of one dot that ends it; then the server's reply.
 bool Session::Transfer(MessageSource &message, ProgressPacer &pacer)
 {
+    messageStarted_ = true;
     pacer.Start();
     std::string raw(256 * 1024, '\0');
     std::string wire;
@@ -231,6 +246,10 @@ bool Session::Transfer(MessageSource &message, ProgressPacer &pacer)
 bool Session::Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
                        const ProgressPacer::Report &report)
 {
+    // Without a password on the way any TLS beats none; port 465 is chosen
+    // for its TLS, and gets the whole check.
+    anyCertificate_ = sender.method.empty() && !implicitTls_;
+    connection_.AnyCertificate(anyCertificate_);
     if (!connection_.Open(implicitTls_) || !Read())
         return false;
     if (code_ != 220)
@@ -238,13 +257,17 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
     greeting_ = GreetingName(QualifiedHostName(), connection_.localAddress());
     if (!Hello())
         return false;
-    if (!connection_.secure() && startTls_) {
+    if (startTls_)
+        connection_.NoteTlsOffer();
+    if (!connection_.secure() && startTls_ && useStartTls_) {
         if (!Ask("STARTTLS"))
             return false;
         // Refused: on without TLS, as with a server that never offered it.
         if (code_ == 220 && (!connection_.StartTls() || !Hello()))
             return false;
     }
+    if (!connection_.PlainAllowed(!sender.method.empty()))
+        return false;
     // Over the server's limit: neither the password nor the message goes.
     const std::string tooLarge = TooLargeReason(size_, message.Size(), host_);
     if (!tooLarge.empty())
@@ -280,12 +303,21 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
 } // namespace
 
 std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
-                   MessageSource &message, const ProgressPacer::Report &report)
+                   MessageSource &message, const ProgressPacer::Report &report,
+                   const TrustRules *rules)
 {
-    Session session(server);
+    Session session(server, rules);
     const bool sent = session.Dialogue(sender, recipients, message, report);
     session.Close();
-    return sent ? std::string() : session.reason();
+    if (sent || !rules || !session.WorthAnotherTry())
+        return sent ? std::string() : session.reason();
+    // Once more on a new connection: plain where no password travels and
+    // the TLS is one this side cannot speak (an old server), as before there
+    // was any TLS; or with the user's yes now stored.
+    Session again(server, rules, !session.OpportunisticTlsFailed());
+    const bool sentAgain = again.Dialogue(sender, recipients, message, report);
+    again.Close();
+    return sentAgain ? std::string() : again.reason();
 }
 
 } // namespace bsmtp
