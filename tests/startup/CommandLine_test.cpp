@@ -58,7 +58,7 @@ protected:
     }
 
     // The settings file of the program folder, where the window looks too.
-    void Settings(int port, const std::string &to)
+    void Settings(int port, const std::string &to, const std::string &certify = "0")
     {
         const IniSections sections = {
             { "USER",
@@ -69,7 +69,9 @@ protected:
             { "MAIL",
               { { "SMTP", "127.0.0.1" },
                 { "PORT", std::to_string(port) },
-                { "CERTIFY", "0" },
+                { "CERTIFY", certify },
+                { "USERID", "user" },
+                { "PASSWORD", Stored("password") },
                 { "SUBJECT", "【石油動態報告】" },
                 { "MAILADRESS", to } } },
             { "SYSTEM", { { "LOG", log }, { "TEMPLOG", tempLog }, { "TEMP", temp } } },
@@ -262,6 +264,34 @@ TEST_F(CommandLineTest, ExitStatusSaysWhetherTheMailWentOut)
     EXPECT_TRUE(Contains(r.err, "（FncCrtLogFile）")) << r.err;
     EXPECT_TRUE(Contains(r.err, "再送信しないでください。"));
     EXPECT_TRUE(smtp.WaitForMessages(1));
+}
+
+// Nobody answers the certificate question: the failure names the file and
+// the line to add, and with that line in place the report goes.
+TEST_F(CommandLineTest, UntrustedCertificatePrintsTheLineToAdd)
+{
+    SmtpServer tls;
+    SmtpOptions options;
+    options.startTls = true;
+    std::string reason;
+    ASSERT_TRUE(tls.Start(options, reason)) << reason;
+    Settings(tls.port(), "report@authority.example.jp", "2");
+    const std::string known = bin + "/known-servers.txt";
+
+    const Result refused = Run({ "--send", report });
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_TRUE(Contains(refused.err, known)) << refused.err;
+    const std::regex pin("\n(127\\.0\\.0\\.1:[0-9]+ sha256//[A-Za-z0-9+/=]+)\n");
+    std::smatch line;
+    ASSERT_TRUE(std::regex_search(refused.err, line, pin)) << refused.err;
+    EXPECT_FALSE(Contains(ReadFile(known), line[1].str()));
+    EXPECT_EQ(tls.MailCommands(), 0);
+
+    WriteFile(known, ReadFile(known) + "# added by the administrator\n" + line[1].str() + "\n");
+    const Result sent = Run({ "--send", report });
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    ASSERT_TRUE(tls.WaitForMessages(1));
+    EXPECT_TRUE(tls.Received().at(0).tls);
 }
 
 TEST_F(CommandLineTest, OneCopyAtATimeWhicheverWayItStarted)
