@@ -71,6 +71,11 @@ bool IsMimeType(const std::string &type)
 
 } // namespace
 
+std::string BracketedHost(const std::string &host)
+{
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
 bool ParseServer(const std::string &text, int defaultPort, Server &server, std::string &reason)
 {
     const std::vector<std::string> parts = Split(text, '\t');

@@ -12,6 +12,10 @@ struct Server
     long timeoutSeconds = 120;
 };
 
+// The host as it stands before ":port" (in a URL, in known-servers.txt): an
+// IPv6 address in brackets, anything else as it is.
+std::string BracketedHost(const std::string &host);
+
 // "host" TAB "port" [TAB "time-out"]; false with a reason when the host is
 // missing or the port is not a number from 1 to 65535.
 bool ParseServer(const std::string &text, int defaultPort, Server &server, std::string &reason);

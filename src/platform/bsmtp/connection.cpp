@@ -122,9 +122,7 @@ std::string Connection::Shown(const std::string &line)
 
 std::string Connection::Url(const char *scheme) const
 {
-    const std::string &host = server_.host;
-    return std::string(scheme) + "://"
-           + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":"
+    return std::string(scheme) + "://" + BracketedHost(server_.host) + ":"
            + std::to_string(server_.port) + "/";
 }
 
@@ -167,11 +165,9 @@ bool Connection::StartTls()
     char *ip = nullptr;
     if (!IsAddress(server_.host) && curl_easy_getinfo(plain_, CURLINFO_PRIMARY_IP, &ip) == CURLE_OK
         && ip) {
-        const std::string address = std::string(ip).find(':') != std::string::npos
-                                        ? "[" + std::string(ip) + "]"
-                                        : std::string(ip);
         resolve = curl_slist_append(
-            nullptr, (server_.host + ":" + std::to_string(server_.port) + ":" + address).c_str());
+            nullptr,
+            (server_.host + ":" + std::to_string(server_.port) + ":" + BracketedHost(ip)).c_str());
         curl_easy_setopt(tls_, CURLOPT_RESOLVE, resolve);
     }
     error_[0] = '\0';

@@ -1,5 +1,7 @@
 #include "knownservers.h"
 
+#include "arguments.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -65,8 +67,7 @@ bool WriteAll(int fd, const std::string &bytes)
 
 std::string ServerKey(const std::string &host, int port)
 {
-    const std::string name = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    return Lower(name) + ":" + std::to_string(port);
+    return Lower(BracketedHost(host)) + ":" + std::to_string(port);
 }
 
 std::vector<std::string> KnownServers::Words(const std::string &server) const
