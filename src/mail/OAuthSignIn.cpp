@@ -95,4 +95,47 @@ bool KeepGrant(const std::string &iniPath, const OAuthEndpoints &endpoints,
     return ok;
 }
 
+BrowserAuthorization::BrowserAuthorization(std::string iniPath, OAuthEndpoints endpoints)
+    : iniPath_(std::move(iniPath))
+    , endpoints_(std::move(endpoints))
+{ }
+
+bool BrowserAuthorization::Begin(std::string &url, std::string &reason)
+{
+    if (endpoints_.authUrl.empty()) {
+        reason = "この認可サーバーではブラウザによる認可を使えません（[OAUTH] AUTHURL）。";
+        return false;
+    }
+    if (!loopback_.Open(reason))
+        return false;
+    verifier_ = RandomUrlSafe(32);
+    state_ = RandomUrlSafe(16);
+    if (verifier_.empty() || state_.empty()) {
+        reason = "認可に使う乱数を作れません。";
+        return false;
+    }
+    url = OAuthClient(endpoints_).AuthorizationUrl(loopback_.RedirectUri(), verifier_, state_);
+    return true;
+}
+
+BrowserAuthorization::State BrowserAuthorization::Poll(int timeoutMs, std::string &reason)
+{
+    switch (loopback_.Poll(timeoutMs, state_, reason)) {
+    case OAuthLoopback::Wait::Pending:
+        return State::Waiting;
+    case OAuthLoopback::Wait::Failed:
+        return State::Failed;
+    case OAuthLoopback::Wait::Code:
+        break;
+    }
+    OAuthClient client(endpoints_);
+    OAuthTokens tokens;
+    const bool ok = client.ExchangeCode(loopback_.code(), loopback_.RedirectUri(), verifier_,
+                                        tokens, reason)
+                    && KeepGrant(iniPath_, endpoints_, tokens, reason);
+    Wipe(tokens.accessToken);
+    Wipe(tokens.refreshToken);
+    return ok ? State::Done : State::Failed;
+}
+
 } // namespace kestlin

@@ -3,7 +3,9 @@
 // provider from [OAUTH], the grant from the token file beside the settings,
 // and what the user is told to do when that grant is missing or gone.
 #include "mail/OAuthClient.h"
+#include "mail/OAuthLoopback.h"
 
+#include <memory>
 #include <string>
 
 namespace kestlin {
@@ -26,5 +28,26 @@ std::string StoredGrantProblem(const std::string &iniPath);
 // Stores the grant of a finished authorization.
 bool KeepGrant(const std::string &iniPath, const OAuthEndpoints &endpoints,
                const OAuthTokens &tokens, std::string &reason);
+
+// A sign-in in the browser of this machine that comes back to a loopback
+// address: Begin gives the address to open, Poll waits for the browser a
+// little at a time (so that a window stays responsive) and, once the code is
+// there, exchanges it and stores the grant.
+class BrowserAuthorization
+{
+public:
+    enum class State { Waiting, Done, Failed };
+
+    BrowserAuthorization(std::string iniPath, OAuthEndpoints endpoints);
+    // False with a reason when the provider has no browser sign-in or no port opens.
+    bool Begin(std::string &url, std::string &reason);
+    State Poll(int timeoutMs, std::string &reason);
+
+private:
+    std::string iniPath_;
+    OAuthEndpoints endpoints_;
+    OAuthLoopback loopback_;
+    std::string verifier_, state_;
+};
 
 } // namespace kestlin

@@ -31,6 +31,7 @@ inline constexpr int16_t kCertifyPopBefore = 1; // optPBS
 inline constexpr int16_t kCertifyLogin = 2; // optSAL
 inline constexpr int16_t kCertifyCramMd5 = 3; // optSAC
 inline constexpr int16_t kCertifyPlain = 4; // optAP
+inline constexpr int16_t kCertifyOAuth = 5; // optOAuth: an OAuth 2.0 access token
 // No option button selected (a load that stopped before the method).
 inline constexpr int16_t kCertifyUnset = -1;
 

@@ -4,6 +4,7 @@
 #include "common/userfolders.h"
 #include "packaging/clsCryptFile.h"
 #include "settings/SettingsCheck.h"
+#include "startup/AuthorizeCommand.h"
 #include "settings/SettingsStore.h"
 #include "settings/clsIniFile.h"
 #include "startup/KestlinStart.h"
@@ -32,11 +33,13 @@ constexpr const char *kUsage = R"(使い方:
   kestlin --send ファイル...  ファイルを1回の石油動態報告として送信します（画面は開きません）。
                               画面の「送信」と同じ手順で、同じLOGとエラーLOGを残します。
   kestlin --check             設定ファイルを設定画面と同じ規則で確認します。
+  kestlin --authorize         OAuth 2.0（Microsoft 365 / Google）でメールを送信する認可を
+                              受けます。表示されるアドレスをブラウザで開いてサインインします。
   kestlin --version           バージョンを表示します。
   kestlin --help              この説明を表示します。
 
 オプション:
-  --settings パス             使う設定ファイル（--send と --check で使えます）。
+  --settings パス             使う設定ファイル（--send、--check、--authorize で使えます）。
                               省略すると画面と同じ Kestlin.INI を使います。
   --                          これより後の引数はすべて送信するファイルとして扱います。
 
@@ -44,6 +47,7 @@ constexpr const char *kUsage = R"(使い方:
   0  送信し、LOGを記録しました（--check: 問題はありません）。
   2  送信前に中止しました（引数、ファイル、設定ファイル、ライブラリの確認）。何も送信していません。
   3  送信に失敗しました。何も送信していません。エラーLOGを確認してください。
+     （--authorize: 認可できませんでした。）
   4  メールは送信しましたが、LOGの記録に失敗しました（または送信されたか分かりません）。
      同じ報告を再送信しないでください。
   5  同じ設定ファイルを使うKestlinが実行中です（画面または別の送信）。何もしていません。
@@ -63,7 +67,7 @@ std::string FullPath(const std::string &arg)
 bool SetMode(CommandLine &line, CommandLine::Mode mode, bool &haveMode)
 {
     if (haveMode && line.mode != mode) {
-        line.error = "--send、--check、--version、--help はどれか一つだけ指定してください。";
+        line.error = "--send、--check、--authorize、--version、--help はどれか一つだけ指定してください。";
         return false;
     }
     line.mode = mode;
@@ -217,6 +221,16 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
     return kExitDone;
 }
 
+int RunAuthorizeMode(const CommandLine &line, Terminal &terminal)
+{
+    std::string ini, problem;
+    if (!SettingsPath(line, ini, problem) || !(problem = GivenSettingsProblem(ini)).empty()) {
+        terminal.Fail(problem);
+        return kExitRefused;
+    }
+    return RunAuthorize(ini, terminal);
+}
+
 // The start-up checks of the window, less the window: false when the run must end.
 bool StartUpChecks(Terminal &terminal)
 {
@@ -322,6 +336,8 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args)
             ok = SetMode(line, CommandLine::Mode::Send, haveMode);
         } else if (arg == "--check") {
             ok = SetMode(line, CommandLine::Mode::Check, haveMode);
+        } else if (arg == "--authorize") {
+            ok = SetMode(line, CommandLine::Mode::Authorize, haveMode);
         } else if (arg == "--version") {
             ok = SetMode(line, CommandLine::Mode::Version, haveMode);
         } else if (arg == "--help" || arg == "-h") {
@@ -348,7 +364,7 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args)
             return line;
     }
     if (!haveMode)
-        line.error = "--send、--check、--version、--help のどれかを指定してください。";
+        line.error = "--send、--check、--authorize、--version、--help のどれかを指定してください。";
     else if (line.mode == CommandLine::Mode::Send && line.files.empty())
         line.error = "--send の後に送信するファイルを指定してください。";
     else if (line.mode != CommandLine::Mode::Send && !line.files.empty())
@@ -373,6 +389,8 @@ int RunCommandLine(int argc, char **argv)
         return kExitDone;
     case CommandLine::Mode::Check:
         return RunCheck(line, terminal);
+    case CommandLine::Mode::Authorize:
+        return RunAuthorizeMode(line, terminal);
     case CommandLine::Mode::Send:
         break;
     }

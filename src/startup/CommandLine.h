@@ -21,7 +21,7 @@ enum ExitCode : int {
 
 struct CommandLine
 {
-    enum class Mode { Send, Check, Version, Help };
+    enum class Mode { Send, Check, Authorize, Version, Help };
     Mode mode = Mode::Help;
     std::vector<std::string> files; // as given, in order
     std::string settings; // empty: the settings file the window would use

@@ -7,9 +7,11 @@
 #include "common/syserror.h"
 #include "common/textfile.h"
 #include "common/winnames.h"
+#include "mail/OAuthSignIn.h"
 #include "mail/clsMail.h"
 #include "packaging/clsCab32.h"
 #include "packaging/clsCryptFile.h"
+#include "settings/SettingsValues.h"
 #include "settings/clsIniFile.h"
 
 #include <cerrno>
@@ -429,7 +431,12 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
                        errText))
             return;
         std::string account, password;
-        if (certify != 0) {
+        if (certify == kCertifyOAuth) {
+            // The password is an access token, fresh for this mailing.
+            account = Setting(iniFilePath_, "MAIL", "USERID");
+            if (!FreshAccessToken(iniFilePath_, password, errText))
+                return;
+        } else if (certify != 0) {
             account = Setting(iniFilePath_, "MAIL", "USERID");
             if (!DecryptStored(Setting(iniFilePath_, "MAIL", "PASSWORD"), password, errText))
                 return;

@@ -46,6 +46,9 @@ struct SmtpOptions
     long long sizeLimit = 0;
     enum class SizeOffer { Limit, Bare, None };
     SizeOffer sizeOffer = SizeOffer::Limit;
+    // The access-token file of an IdentityProvider: XOAUTH2 (to be listed in
+    // mechanisms) then takes a live token of that provider for user.
+    std::string oauthTokens;
 };
 
 struct ReceivedMail

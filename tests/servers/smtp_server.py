@@ -8,11 +8,14 @@ one "key value" a line) in the mail folder. It runs until it is killed.
 
 import argparse
 import asyncio
+import base64
 import hmac
+import json
 import os
 import secrets
 import socket
 import ssl
+import time
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING, auth_mechanism
@@ -45,11 +48,14 @@ def parse_args():
                    help="what EHLO says of the limit: SIZE and the limit, SIZE alone "
                         "(refused at MAIL FROM SIZE= all the same), or nothing "
                         "(refused after the last byte)")
+    p.add_argument("--oauth-tokens",
+                   help="access tokens of the test identity provider (a JSON object of "
+                        "token and expiry); XOAUTH2 takes only a live one of these")
     return p.parse_args()
 
 
 ARGS = parse_args()
-ALL_MECHANISMS = {"LOGIN", "PLAIN", "CRAM-MD5"}
+ALL_MECHANISMS = {"LOGIN", "PLAIN", "CRAM-MD5", "XOAUTH2"}
 
 
 class Handler:
@@ -125,7 +131,41 @@ def authenticator(server, session, envelope, mechanism, auth_data):
     return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
 
+def oauth_token_valid(token):
+    # The identity provider rewrites the file whenever it issues or ends a token.
+    try:
+        with open(ARGS.oauth_tokens) as f:
+            expiry = json.load(f).get(token)
+    except (OSError, TypeError, ValueError):
+        return False
+    return expiry is not None and expiry > time.time()
+
+
 class TestSMTP(SMTP):
+    @auth_mechanism("XOAUTH2")
+    async def auth_XOAUTH2(self, _, args):
+        # "user=" user ^A "auth=Bearer " token ^A ^A, as Google and Microsoft take it.
+        if len(args) > 1:
+            try:
+                raw = base64.b64decode(args[1].encode(), validate=True)
+            except ValueError:
+                return AuthResult(success=False, handled=False)
+        else:
+            raw = await self.challenge_auth("")
+            if raw is MISSING:
+                return AuthResult(success=False, handled=False)
+        fields = dict(part.split(b"=", 1) for part in raw.split(b"\x01") if b"=" in part)
+        login = fields.get(b"user", b"")
+        token = fields.get(b"auth", b"").removeprefix(b"Bearer ").decode("ascii", "replace")
+        ok = login == ARGS.user.encode() and oauth_token_valid(token)
+        if not ok:
+            # The error comes as a challenge that the client answers empty.
+            error = b'{"status":"401","schemes":"bearer","scope":"https://mail.google.com/"}'
+            await self.challenge_auth(error)
+        else:
+            self.session.kestlin_mechanism = "XOAUTH2"
+        return AuthResult(success=ok, handled=False, auth_data=LoginPassword(login, b""))
+
     @auth_mechanism("CRAM-MD5")
     async def auth_CRAM_MD5(self, _, args):
         challenge = f"<{secrets.token_hex(8)}@kestlin.test>".encode()
