@@ -3,7 +3,7 @@
 #include "common/files.h"
 #include "common/numbers.h"
 #include "packaging/clsCryptFile.h"
-#include "settings/ReportMailbox.h"
+#include "settings/SettingsKeys.h"
 #include "settings/clsIniFile.h"
 
 #include <exception>
@@ -12,6 +12,8 @@
 namespace kestlin {
 
 namespace {
+
+using K = SettingKey;
 
 std::string WithoutCrLf(std::string text)
 {
@@ -37,16 +39,16 @@ class SettingsWriter
 public:
     explicit SettingsWriter(const std::string &iniPath) { ini_.PathIniFile(iniPath); }
 
-    bool Write(const char *section, const char *key, const std::string &value)
+    bool Write(SettingKey key, const std::string &value)
     {
-        if (ini_.Section() != section)
-            ini_.Section(section);
-        ini_.Key(key);
+        if (ini_.Section() != KeyInfo(key).section)
+            ini_.Section(KeyInfo(key).section);
+        ini_.Key(KeyInfo(key).name);
         return ini_.WriteValue(value);
     }
 
     // Encrypted, with the line breaks of the encrypted form taken out.
-    bool WriteEncrypted(const char *section, const char *key, const std::string &plain)
+    bool WriteEncrypted(SettingKey key, const std::string &plain)
     {
         clsCryptFile crypt;
         crypt.InFile(plain);
@@ -55,7 +57,7 @@ public:
             cryptError_ = crypt.GetErrMsg();
             return false;
         }
-        return Write(section, key, WithoutCrLf(crypt.OutFile()));
+        return Write(key, WithoutCrLf(crypt.OutFile()));
     }
 
     // A failed encryption first, then a failed write, then anything else.
@@ -76,45 +78,42 @@ private:
 bool WriteAll(SettingsWriter &w, const SettingsValues &v)
 {
     const int16_t certify = v.certify == kCertifyUnset ? kCertifyNone : v.certify;
-    return w.Write("USER", "HOUKOKU", v.uHoukoku) && w.Write("USER", "USERID", v.uUserId)
-           && w.WriteEncrypted("USER", "PASSWORD", v.uPassWord)
-           && w.Write("USER", "MAILADRESS", v.uMailAdress) && w.Write("MAIL", "SMTP", v.mSmtp)
-           && w.Write("MAIL", "PORT", v.mPort)
-           && w.Write("MAIL", "CERTIFY", std::to_string(certify))
-           && w.Write("MAIL", "USERID", v.mUserId)
-           && (v.mPassWord.empty() ? w.Write("MAIL", "PASSWORD", "")
-                                   : w.WriteEncrypted("MAIL", "PASSWORD", v.mPassWord))
-           && w.Write("MAIL", "SUBJECT", v.mSubject) && w.Write("MAIL", "MAILADRESS", v.mMailAdress)
-           && w.Write("SYSTEM", "LOG", v.sLog) && w.Write("SYSTEM", "TEMPLOG", v.sTempLog)
-           && w.Write("SYSTEM", "TEMP", v.sTemp);
+    return w.Write(K::UserHoukoku, v.uHoukoku) && w.Write(K::UserUserId, v.uUserId)
+           && w.WriteEncrypted(K::UserPassword, v.uPassWord)
+           && w.Write(K::UserMailAdress, v.uMailAdress) && w.Write(K::MailSmtp, v.mSmtp)
+           && w.Write(K::MailPort, v.mPort) && w.Write(K::MailCertify, std::to_string(certify))
+           && w.Write(K::MailUserId, v.mUserId)
+           && (v.mPassWord.empty() ? w.Write(K::MailPassword, "")
+                                   : w.WriteEncrypted(K::MailPassword, v.mPassWord))
+           && w.Write(K::MailSubject, v.mSubject) && w.Write(K::MailMailAdress, v.mMailAdress)
+           && w.Write(K::SystemLog, v.sLog) && w.Write(K::SystemTempLog, v.sTempLog)
+           && w.Write(K::SystemTemp, v.sTemp);
 }
 
 bool LoadAll(const std::string &path, SettingsValues &v, std::string &failure)
 {
-    clsIniFile ini;
-    auto get
-        = [&](const char *section, const char *key) { return ini.GetValue(path, section, key); };
-    v.uHoukoku = get("USER", "HOUKOKU");
-    v.uUserId = get("USER", "USERID");
+    auto get = [&](SettingKey key) { return ReadSetting(path, key); };
+    v.uHoukoku = get(K::UserHoukoku);
+    v.uUserId = get(K::UserUserId);
     // Decrypted even when empty: a stored user password is never legitimately empty.
-    if (!DecryptSetting(get("USER", "PASSWORD"), v.uPassWord))
+    if (!DecryptSetting(get(K::UserPassword), v.uPassWord))
         return false;
-    v.uMailAdress = get("USER", "MAILADRESS");
-    v.mSmtp = get("MAIL", "SMTP");
-    v.mPort = get("MAIL", "PORT");
-    v.mUserId = get("MAIL", "USERID");
-    const std::string mailPassword = get("MAIL", "PASSWORD");
+    v.uMailAdress = get(K::UserMailAdress);
+    v.mSmtp = get(K::MailSmtp);
+    v.mPort = get(K::MailPort);
+    v.mUserId = get(K::MailUserId);
+    const std::string mailPassword = get(K::MailPassword);
     if (!mailPassword.empty() && !DecryptSetting(mailPassword, v.mPassWord))
         return false;
     int16_t certify = 0;
-    if (!ToInt16(get("MAIL", "CERTIFY"), certify, failure))
+    if (!ToInt16(get(K::MailCertify), certify, failure))
         return false;
     v.certify = certify >= kCertifyPopBefore && certify <= kCertifyPlain ? certify : kCertifyNone;
-    v.mSubject = get("MAIL", "SUBJECT");
-    v.mMailAdress = get("MAIL", "MAILADRESS");
-    v.sLog = get("SYSTEM", "LOG");
-    v.sTempLog = get("SYSTEM", "TEMPLOG");
-    v.sTemp = get("SYSTEM", "TEMP");
+    v.mSubject = get(K::MailSubject);
+    v.mMailAdress = get(K::MailMailAdress);
+    v.sLog = get(K::SystemLog);
+    v.sTempLog = get(K::SystemTempLog);
+    v.sTemp = get(K::SystemTemp);
     return true;
 }
 
@@ -124,11 +123,11 @@ SettingsValues FirstTimeSettings(const std::string &documentsFolder,
                                  const std::string &programFolder)
 {
     SettingsValues v;
-    v.uHoukoku = "石油動態報告";
-    v.mPort = "25";
+    v.uHoukoku = FirstTimeValue(SettingKey::UserHoukoku);
+    v.mPort = FirstTimeValue(SettingKey::MailPort);
     v.certify = kCertifyNone;
-    v.mSubject = "【石油動態報告】";
-    v.mMailAdress = kReportMailbox;
+    v.mSubject = FirstTimeValue(SettingKey::MailSubject);
+    v.mMailAdress = FirstTimeValue(SettingKey::MailMailAdress);
     v.sLog = documentsFolder;
     v.sTempLog = programFolder;
     v.sTemp = programFolder;
