@@ -4,6 +4,7 @@
 #include "common/numbers.h"
 #include "packaging/clsCryptFile.h"
 #include "settings/SettingsKeys.h"
+#include "settings/StoredPassword.h"
 #include "settings/clsIniFile.h"
 
 #include <exception>
@@ -21,17 +22,6 @@ std::string WithoutCrLf(std::string text)
          at = text.find("\r\n", at))
         text.erase(at, 2);
     return text;
-}
-
-bool DecryptSetting(const std::string &stored, std::string &plain)
-{
-    clsCryptFile crypt;
-    crypt.InFile(stored);
-    crypt.Password(kFixedPassword);
-    if (!crypt.Decrypt(1))
-        return false;
-    plain = crypt.OutFile();
-    return true;
 }
 
 class SettingsWriter
@@ -90,23 +80,36 @@ bool WriteAll(SettingsWriter &w, const SettingsValues &v)
            && w.Write(K::SystemTemp, v.sTemp);
 }
 
-bool LoadAll(const std::string &path, SettingsValues &v, std::string &failure)
+// Stops at a stored password that cannot be decrypted, naming its key.
+bool Decrypted(const std::string &stored, SettingKey key, std::string &plain,
+               SettingsLoadFailure &failure)
+{
+    DecryptedPassword result = DecryptStoredPassword(stored);
+    if (!result.ok) {
+        failure.undecryptable = key;
+        return false;
+    }
+    plain = std::move(result.password);
+    return true;
+}
+
+bool LoadAll(const std::string &path, SettingsValues &v, SettingsLoadFailure &failure)
 {
     auto get = [&](SettingKey key) { return ReadSetting(path, key); };
     v.uHoukoku = get(K::UserHoukoku);
     v.uUserId = get(K::UserUserId);
     // Decrypted even when empty: a stored user password is never legitimately empty.
-    if (!DecryptSetting(get(K::UserPassword), v.uPassWord))
+    if (!Decrypted(get(K::UserPassword), K::UserPassword, v.uPassWord, failure))
         return false;
     v.uMailAdress = get(K::UserMailAdress);
     v.mSmtp = get(K::MailSmtp);
     v.mPort = get(K::MailPort);
     v.mUserId = get(K::MailUserId);
     const std::string mailPassword = get(K::MailPassword);
-    if (!mailPassword.empty() && !DecryptSetting(mailPassword, v.mPassWord))
+    if (!mailPassword.empty() && !Decrypted(mailPassword, K::MailPassword, v.mPassWord, failure))
         return false;
     int16_t certify = 0;
-    if (!ToInt16(get(K::MailCertify), certify, failure))
+    if (!ToInt16(get(K::MailCertify), certify, failure.message))
         return false;
     v.certify = certify >= kCertifyPopBefore && certify <= kCertifyPlain ? certify : kCertifyNone;
     v.mSubject = get(K::MailSubject);
@@ -144,12 +147,14 @@ bool ToInt16(const std::string &text, int16_t &number, std::string &failure)
     return true;
 }
 
-bool LoadSettingsFile(const std::string &iniPath, SettingsValues &values, std::string &failure)
+bool LoadSettingsFile(const std::string &iniPath, SettingsValues &values,
+                      SettingsLoadFailure &failure)
 {
+    failure = {};
     try {
         return LoadAll(iniPath, values, failure);
     } catch (const std::exception &e) {
-        failure = e.what();
+        failure.message = e.what();
         return false;
     }
 }

@@ -372,7 +372,9 @@ bool frmIniFile::FncLoadIni(int16_t mode)
     try {
         if (mode == 1) {
             SettingsValues values;
-            loaded = LoadSettingsFile(iniPath_, values, failure);
+            SettingsLoadFailure stop;
+            loaded = LoadSettingsFile(iniPath_, values, stop);
+            failure = stop.message;
             ShowValues(values);
         } else if (mode == 0) {
             ShowValues(FirstTimeSettings(GetSpecialFolder(5), LocateFiles().workFolder));

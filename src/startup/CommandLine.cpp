@@ -2,7 +2,6 @@
 
 #include "common/files.h"
 #include "common/userfolders.h"
-#include "packaging/clsCryptFile.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
@@ -124,22 +123,6 @@ private:
     std::vector<std::string> entries_;
 };
 
-// The stored password that cannot be decrypted (a load stops there without a word).
-std::string UndecryptablePassword(const std::string &ini)
-{
-    for (const SettingKey key : { SettingKey::UserPassword, SettingKey::MailPassword }) {
-        const std::string stored = ReadSetting(ini, key);
-        if (stored.empty() && key == SettingKey::MailPassword)
-            continue;
-        clsCryptFile crypt;
-        crypt.InFile(stored);
-        crypt.Password(kFixedPassword);
-        if (!crypt.Decrypt(1))
-            return KeyLabel(key);
-    }
-    return {};
-}
-
 // The settings file of this run, or why there is none: the one given, else
 // the one the window would use.
 bool SettingsPath(const CommandLine &line, std::string &ini, std::string &problem)
@@ -163,13 +146,14 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
         return kExitRefused;
     }
     SettingsValues values;
-    std::string failure;
-    if (!LoadSettingsFile(ini, values, failure)) {
-        if (failure.empty())
-            failure = UndecryptablePassword(ini) + ": パスワードを復号できません。\n"
+    SettingsLoadFailure stop;
+    if (!LoadSettingsFile(ini, values, stop)) {
+        std::string failure;
+        if (stop.undecryptable)
+            failure = KeyLabel(*stop.undecryptable) + ": パスワードを復号できません。\n"
                       + "設定画面でパスワードを入力し直してください。";
         else
-            failure = KeyLabel(SettingKey::MailCertify) + ": " + failure;
+            failure = KeyLabel(SettingKey::MailCertify) + ": " + stop.message;
         terminal.Fail(ini + "\n" + failure);
         return kExitRefused;
     }

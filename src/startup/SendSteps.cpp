@@ -11,6 +11,7 @@
 #include "packaging/clsCab32.h"
 #include "packaging/clsCryptFile.h"
 #include "settings/SettingsKeys.h"
+#include "settings/StoredPassword.h"
 
 #include <cerrno>
 #include <climits>
@@ -94,17 +95,16 @@ void RunStep(std::string &errText, bool &ok, Body &&body)
     }
 }
 
-// Decrypts a password stored in the settings (text mode).
+// A password stored in the settings, under the step contract: the step fails
+// with the reason when it cannot be decrypted.
 bool DecryptStored(const std::string &stored, std::string &clear, std::string &errText)
 {
-    clsCryptFile crypt;
-    crypt.InFile(stored);
-    crypt.Password(kFixedPassword);
-    if (!crypt.Decrypt(1)) {
-        Fail(errText, OrDescription(crypt.GetErrMsg(), EINVAL));
+    DecryptedPassword result = DecryptStoredPassword(stored);
+    if (!result.ok) {
+        Fail(errText, result.reason);
         return false;
     }
-    clear = crypt.OutFile();
+    clear = std::move(result.password);
     return true;
 }
 
