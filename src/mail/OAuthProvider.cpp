@@ -2,7 +2,7 @@
 
 #include "mail/OAuthHttp.h"
 #include "mail/OAuthBuild.h"
-#include "settings/clsIniFile.h"
+#include "settings/SettingsKeys.h"
 
 #include <algorithm>
 
@@ -97,6 +97,19 @@ bool ResolveOAuth(const OAuthSettings &settings, OAuthEndpoints &endpoints, std:
     return true;
 }
 
+bool IsOAuthProvider(const std::string &provider)
+{
+    return provider.empty() || provider == kOAuthMicrosoft || provider == kOAuthGoogle
+           || provider == kOAuthCustom;
+}
+
+bool HasBuiltInClient(const std::string &provider)
+{
+    if (provider.empty() || provider == kOAuthMicrosoft)
+        return *kBuiltInMicrosoftClientId != '\0';
+    return provider == kOAuthGoogle && *kBuiltInGoogleClientId != '\0';
+}
+
 OAuthMailServer PresetMailServer(const std::string &provider)
 {
     if (provider.empty() || provider == kOAuthMicrosoft)
@@ -108,17 +121,16 @@ OAuthMailServer PresetMailServer(const std::string &provider)
 
 OAuthSettings ReadOAuthSettings(const std::string &iniPath)
 {
-    clsIniFile ini;
-    auto get = [&](const char *key) { return ini.GetValue(iniPath, "OAUTH", key); };
+    auto get = [&](SettingKey key) { return ReadSetting(iniPath, key); };
     OAuthSettings s;
-    s.provider = get("PROVIDER");
-    s.tenant = get("TENANT");
-    s.clientId = get("CLIENTID");
-    s.clientSecret = get("CLIENTSECRET");
-    s.deviceUrl = get("DEVICEURL");
-    s.authUrl = get("AUTHURL");
-    s.tokenUrl = get("TOKENURL");
-    s.scope = get("SCOPE");
+    s.provider = get(SettingKey::OAuthProvider);
+    s.tenant = get(SettingKey::OAuthTenant);
+    s.clientId = get(SettingKey::OAuthClientId);
+    s.clientSecret = get(SettingKey::OAuthClientSecret);
+    s.deviceUrl = get(SettingKey::OAuthDeviceUrl);
+    s.authUrl = get(SettingKey::OAuthAuthUrl);
+    s.tokenUrl = get(SettingKey::OAuthTokenUrl);
+    s.scope = get(SettingKey::OAuthScope);
     return s;
 }
 

@@ -45,6 +45,11 @@ inline constexpr const char *kOAuthCustom = "custom";
 // ID, no token endpoint, an address that may not carry a token).
 bool ResolveOAuth(const OAuthSettings &settings, OAuthEndpoints &endpoints, std::string &reason);
 
+// microsoft (also the empty text), google or custom.
+bool IsOAuthProvider(const std::string &provider);
+// This build carries a client ID for the provider.
+bool HasBuiltInClient(const std::string &provider);
+
 // Empty host for custom.
 OAuthMailServer PresetMailServer(const std::string &provider);
 

@@ -23,6 +23,9 @@ enum class SettingsField {
     txtSLog,
     txtSTempLog,
     txtSTemp,
+    // Shown with the OAuth 2.0 method only.
+    cboOProvider,
+    txtOClientId,
 };
 
 // Authentication method codes as stored under MAIL / CERTIFY.
@@ -51,6 +54,9 @@ struct SettingsValues
     std::string sLog;
     std::string sTempLog;
     std::string sTemp;
+    // [OAUTH]: the provider and the application's client ID.
+    std::string oProvider;
+    std::string oClientId;
 };
 
 } // namespace kestlin

@@ -2,6 +2,7 @@
 
 #include "common/files.h"
 #include "common/userfolders.h"
+#include "mail/OAuthSignIn.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
@@ -164,6 +165,13 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
     if (const auto problem = CheckSettings(values)) {
         terminal.Fail(ini + "\n" + KeyLabel(KeyOfField(problem->field)) + ": " + problem->message);
         return kExitRefused;
+    }
+    // The grant is checked where it is kept, without asking the provider.
+    if (values.certify == kCertifyOAuth) {
+        if (const std::string grant = StoredGrantProblem(ini); !grant.empty()) {
+            terminal.Fail(ini + "\n[OAUTH]: " + grant);
+            return kExitRefused;
+        }
     }
     terminal.Say(ini + "\n設定ファイルに問題はありません。");
     return kExitDone;
