@@ -50,8 +50,7 @@ long Number(const Json &object, const char *name, long fallback)
     if (it != object.end() && it->is_string()) {
         try {
             return std::stol(it->get<std::string>());
-        } catch (const std::exception &) {
-        }
+        } catch (const std::exception &) { }
     }
     return fallback;
 }
@@ -233,8 +232,7 @@ bool OAuthClient::ExchangeCode(const std::string &code, const std::string &redir
     return true;
 }
 
-bool OAuthClient::Refresh(const std::string &refreshToken, OAuthTokens &tokens,
-                          std::string &reason)
+bool OAuthClient::Refresh(const std::string &refreshToken, OAuthTokens &tokens, std::string &reason)
 {
     return TokenRequest({ { "grant_type", "refresh_token" },
                           { "refresh_token", refreshToken },

@@ -1,7 +1,7 @@
 #include "mail/OAuthProvider.h"
 
-#include "mail/OAuthHttp.h"
 #include "mail/OAuthBuild.h"
+#include "mail/OAuthHttp.h"
 #include "settings/SettingsKeys.h"
 
 #include <algorithm>
@@ -90,7 +90,8 @@ bool ResolveOAuth(const OAuthSettings &settings, OAuthEndpoints &endpoints, std:
         reason = "[OAUTH] DEVICEURL か AUTHURL（認可のURL）を設定してください。";
         return false;
     }
-    for (const std::string *url : { &endpoints.tokenUrl, &endpoints.deviceUrl, &endpoints.authUrl }) {
+    for (const std::string *url :
+         { &endpoints.tokenUrl, &endpoints.deviceUrl, &endpoints.authUrl }) {
         if (!url->empty() && !(reason = OAuthUrlRefusal(*url)).empty())
             return false;
     }

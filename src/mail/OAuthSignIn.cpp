@@ -14,7 +14,8 @@ bool SameIssuer(const StoredGrant &grant, const OAuthEndpoints &endpoints)
     return grant.tokenUrl == endpoints.tokenUrl && grant.clientId == endpoints.clientId;
 }
 
-constexpr const char *kOtherIssuer = "保存されている認可は、別の認可サーバーかクライアントIDのものです。";
+constexpr const char *kOtherIssuer
+    = "保存されている認可は、別の認可サーバーかクライアントIDのものです。";
 
 void Wipe(std::string &secret)
 {
@@ -67,8 +68,8 @@ bool FreshAccessToken(const std::string &iniPath, std::string &accessToken, std:
         Wipe(grant.refreshToken);
         // invalid_grant: expired, revoked or replaced; the user must sign in again.
         if (client.LastRefusal().error == "invalid_grant")
-            reason = "OAuth 2.0 の認可の期限が切れたか、取り消されています。\n" + std::string(kAuthorizeAgain)
-                     + "\n" + reason;
+            reason = "OAuth 2.0 の認可の期限が切れたか、取り消されています。\n"
+                     + std::string(kAuthorizeAgain) + "\n" + reason;
         return false;
     }
     if (!tokens.refreshToken.empty() && tokens.refreshToken != grant.refreshToken) {
@@ -130,9 +131,9 @@ BrowserAuthorization::State BrowserAuthorization::Poll(int timeoutMs, std::strin
     }
     OAuthClient client(endpoints_);
     OAuthTokens tokens;
-    const bool ok = client.ExchangeCode(loopback_.code(), loopback_.RedirectUri(), verifier_,
-                                        tokens, reason)
-                    && KeepGrant(iniPath_, endpoints_, tokens, reason);
+    const bool ok
+        = client.ExchangeCode(loopback_.code(), loopback_.RedirectUri(), verifier_, tokens, reason)
+          && KeepGrant(iniPath_, endpoints_, tokens, reason);
     Wipe(tokens.accessToken);
     Wipe(tokens.refreshToken);
     return ok ? State::Done : State::Failed;

@@ -39,8 +39,9 @@ bool LoadGrant(const std::string &path, StoredGrant &grant, std::string &reason,
     if (missing)
         *missing = !in && errno == ENOENT;
     if (!in) {
-        reason = errno == ENOENT ? "OAuth 2.0 の認可がまだありません（" + path + "）。"
-                                 : "認可の記録「" + path + "」を読めません: " + SystemErrorText(errno);
+        reason = errno == ENOENT
+                     ? "OAuth 2.0 の認可がまだありません（" + path + "）。"
+                     : "認可の記録「" + path + "」を読めません: " + SystemErrorText(errno);
         return false;
     }
     std::ostringstream text;
@@ -64,11 +65,11 @@ bool LoadGrant(const std::string &path, StoredGrant &grant, std::string &reason,
 
 bool SaveGrant(const std::string &path, const StoredGrant &grant, std::string &reason)
 {
-    std::string bytes = Json { { "token_url", grant.tokenUrl },
-                               { "client_id", grant.clientId },
-                               { "refresh_token", grant.refreshToken } }
-                            .dump(1)
-                        + "\n";
+    std::string bytes = Json {
+        { "token_url", grant.tokenUrl },
+        { "client_id", grant.clientId },
+        { "refresh_token", grant.refreshToken }
+    }.dump(1) + "\n";
     // A replaced file keeps its mode: make sure that mode is the owner's only.
     ::chmod(path.c_str(), 0600);
     int error = 0;

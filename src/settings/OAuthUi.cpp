@@ -99,7 +99,8 @@ bool ByBrowser(WaitWindow &window, BrowserAuthorization &authorization, const st
         if (!window.Wait(kSliceMs))
             return false;
     }
-    reason = "ブラウザからの応答が" + std::to_string(kBrowserMinutes) + "分以内にありませんでした。";
+    reason
+        = "ブラウザからの応答が" + std::to_string(kBrowserMinutes) + "分以内にありませんでした。";
     return false;
 }
 
@@ -110,12 +111,14 @@ bool ByDevice(WaitWindow &window, const std::string &iniPath, const OAuthEndpoin
     DeviceAuthorization device;
     if (!client.StartDevice(device, reason))
         return false;
-    window.Say(QStringLiteral("ブラウザ（別のパソコンやスマートフォンでもかまいません）で次のアドレスを開き、"
-                              "コードを入力して、メールアカウントでサインインしてください。<br>")
+    window.Say(QStringLiteral(
+                   "ブラウザ（別のパソコンやスマートフォンでもかまいません）で次のアドレスを開き、"
+                   "コードを入力して、メールアカウントでサインインしてください。<br>")
                + Link(device.verificationUri) + QStringLiteral("<br>コード: <b>")
                + QString::fromStdString(device.userCode).toHtmlEscaped() + "</b>");
     OAuthTokens tokens;
-    const auto wait = [&](std::chrono::seconds s) { return window.Wait(static_cast<int>(s.count() * 1000)); };
+    const auto wait
+        = [&](std::chrono::seconds s) { return window.Wait(static_cast<int>(s.count() * 1000)); };
     return client.PollDevice(device, tokens, reason, wait)
            && KeepGrant(iniPath, endpoints, tokens, reason);
 }

@@ -22,17 +22,19 @@ int ByDevice(const std::string &iniPath, const OAuthEndpoints &endpoints, Termin
         terminal.Fail("認可を始められません。\n" + reason);
         return kExitNotSent;
     }
-    terminal.Say("ブラウザで次のアドレスを開き、コードを入力して、メールアカウントでサインインしてください"
-                 "（別のパソコンやスマートフォンでもかまいません）。\n  アドレス: "
-                 + device.verificationUri + "\n  コード:   " + device.userCode + "\n"
-                 + std::to_string((device.expiresIn + 59) / 60) + "分以内に操作してください。待っています…");
+    terminal.Say(
+        "ブラウザで次のアドレスを開き、コードを入力して、メールアカウントでサインインしてください"
+        "（別のパソコンやスマートフォンでもかまいません）。\n  アドレス: "
+        + device.verificationUri + "\n  コード:   " + device.userCode + "\n"
+        + std::to_string((device.expiresIn + 59) / 60) + "分以内に操作してください。待っています…");
     std::fflush(stdout);
     OAuthTokens tokens;
     const auto sleep = [](std::chrono::seconds s) {
         std::this_thread::sleep_for(s);
         return true;
     };
-    if (!client.PollDevice(device, tokens, reason, sleep) || !KeepGrant(iniPath, endpoints, tokens, reason)) {
+    if (!client.PollDevice(device, tokens, reason, sleep)
+        || !KeepGrant(iniPath, endpoints, tokens, reason)) {
         terminal.Fail("認可できませんでした。\n" + reason);
         return kExitNotSent;
     }
@@ -47,9 +49,11 @@ int ByBrowser(const std::string &iniPath, const OAuthEndpoints &endpoints, Termi
         terminal.Fail("認可を始められません。\n" + reason);
         return kExitNotSent;
     }
-    terminal.Say("このパソコンのブラウザで次のアドレスを開き、メールアカウントでサインインして許可してください"
+    terminal.Say("このパソコンのブラウザで次のアドレスを開き、メールアカウントでサインインして許可"
+                 "してください"
                  "。\n  "
-                 + url + "\n" + std::to_string(kBrowserMinutes) + "分以内に操作してください。待っています…");
+                 + url + "\n" + std::to_string(kBrowserMinutes)
+                 + "分以内に操作してください。待っています…");
     std::fflush(stdout);
     for (int second = 0; second < kBrowserMinutes * 60; ++second) {
         switch (authorization.Poll(1000, reason)) {
@@ -80,7 +84,8 @@ int RunAuthorize(const std::string &iniPath, Terminal &terminal)
     const int status = endpoints.deviceUrl.empty() ? ByBrowser(iniPath, endpoints, terminal)
                                                    : ByDevice(iniPath, endpoints, terminal);
     if (status == kExitDone)
-        terminal.Say("認可しました。メールの送信に使う認可を保存しました:\n  " + TokenStorePath(iniPath));
+        terminal.Say("認可しました。メールの送信に使う認可を保存しました:\n  "
+                     + TokenStorePath(iniPath));
     return status;
 }
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
@@ -44,18 +44,14 @@ bool IdentityProvider::Start(const IdentityOptions &options, std::string &reason
         return false;
     }
     folder_ = pattern;
-    std::vector<std::string> args { "/usr/bin/python3",
-                                    std::string(KESTLIN_TEST_SERVERS_DIR) + "/oauth_provider.py",
-                                    "--ready-file",
-                                    folder_ + "/ready",
-                                    "--folder",
-                                    folder_,
-                                    "--client-id",
-                                    options.clientId,
-                                    "--approve",
-                                    options.deny ? "deny" : "auto",
-                                    "--access-seconds",
-                                    std::to_string(options.accessSeconds) };
+    std::vector<std::string> args {
+        "/usr/bin/python3", std::string(KESTLIN_TEST_SERVERS_DIR) + "/oauth_provider.py",
+        "--ready-file",     folder_ + "/ready",
+        "--folder",         folder_,
+        "--client-id",      options.clientId,
+        "--approve",        options.deny ? "deny" : "auto",
+        "--access-seconds", std::to_string(options.accessSeconds)
+    };
     std::vector<char *> argv;
     for (std::string &arg : args)
         argv.push_back(arg.data());
@@ -74,7 +70,8 @@ bool IdentityProvider::Start(const IdentityOptions &options, std::string &reason
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (!fs::exists(folder_ + "/ready")) {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_ || std::chrono::steady_clock::now() > deadline) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_
+            || std::chrono::steady_clock::now() > deadline) {
             reason = "the identity provider did not start: " + ReadText(log);
             return false;
         }
