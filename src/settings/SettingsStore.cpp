@@ -80,7 +80,8 @@ bool WriteAll(SettingsWriter &w, const SettingsValues &v)
            && w.Write(K::SystemTemp, v.sTemp)
            // A file with another method stays as it always was.
            && (certify != kCertifyOAuth
-               || (w.Write(K::OAuthProvider, v.oProvider) && w.Write(K::OAuthClientId, v.oClientId)));
+               || (w.Write(K::OAuthProvider, v.oProvider)
+                   && w.Write(K::OAuthClientId, v.oClientId)));
 }
 
 // Stops at a stored password that cannot be decrypted, naming its key.

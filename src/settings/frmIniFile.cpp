@@ -224,8 +224,10 @@ void frmIniFile::BuildControls()
             const char *caption;
             int row, column;
         } options[] = {
-            { "optNon", "認証なし", 0, 0 },        { "optPBS", "POP Before SMTP", 0, 1 },
-            { "optSAL", "SMTP Auth LOGIN", 0, 2 }, { "optSAC", "SMTP AUTH CRAM-MD5", 1, 0 },
+            { "optNon", "認証なし", 0, 0 },
+            { "optPBS", "POP Before SMTP", 0, 1 },
+            { "optSAL", "SMTP Auth LOGIN", 0, 2 },
+            { "optSAC", "SMTP AUTH CRAM-MD5", 1, 0 },
             { "optAP", "AUTH PLAIN", 1, 2 },
             { "optOAuth", "OAuth 2.0 (Microsoft 365 / Google)", 2, 0 },
         };
@@ -347,11 +349,11 @@ void frmIniFile::OnAuthorize()
 void frmIniFile::SetTabOrder()
 {
     QWidget *const order[] = {
-        txtUHoukoku_,  txtUUserId_,  txtUPassWord_,   txtUMailAdress_, txtMSmtp_,     txtMPort_,
-        opt_[0],       opt_[1],      opt_[2],         opt_[3],         opt_[4],       opt_[5],
-        cboOProvider_, txtOClientId_, cmdAuthorize_,  txtMUserId_,
-        txtMPassWord_, txtMSubject_, txtMMailAdress_, txtSLog_,        cmdDialog_[0], txtSTempLog_,
-        cmdDialog_[1], txtSTemp_,    cmdDialog_[2],   cmdEstablish_,   cmdEnd_,
+        txtUHoukoku_,    txtUUserId_,   txtUPassWord_, txtUMailAdress_, txtMSmtp_,     txtMPort_,
+        opt_[0],         opt_[1],       opt_[2],       opt_[3],         opt_[4],       opt_[5],
+        cboOProvider_,   txtOClientId_, cmdAuthorize_, txtMUserId_,     txtMPassWord_, txtMSubject_,
+        txtMMailAdress_, txtSLog_,      cmdDialog_[0], txtSTempLog_,    cmdDialog_[1], txtSTemp_,
+        cmdDialog_[2],   cmdEstablish_, cmdEnd_,
     };
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -517,7 +519,8 @@ void frmIniFile::FncSetCertify()
     txtMUserId_->setEnabled(!none);
     // With OAuth 2.0 a token takes the password's place.
     txtMPassWord_->setEnabled(!none && !oauth);
-    for (QWidget *w : std::initializer_list<QWidget *> { cboOProvider_, txtOClientId_, cmdAuthorize_ })
+    for (QWidget *w :
+         std::initializer_list<QWidget *> { cboOProvider_, txtOClientId_, cmdAuthorize_ })
         w->setEnabled(oauth);
 }
 

@@ -67,7 +67,8 @@ std::string FullPath(const std::string &arg)
 bool SetMode(CommandLine &line, CommandLine::Mode mode, bool &haveMode)
 {
     if (haveMode && line.mode != mode) {
-        line.error = "--send、--check、--authorize、--version、--help はどれか一つだけ指定してください。";
+        line.error
+            = "--send、--check、--authorize、--version、--help はどれか一つだけ指定してください。";
         return false;
     }
     line.mode = mode;

@@ -147,8 +147,9 @@ TEST(SettingsCheck, OAuthNeedsTheMailboxAndAClientButNoPassword)
     v.oClientId = "  ";
     ExpectFailure(v, { F::txtOClientId, "OAuth設定のクライアントIDが未入力です。" });
     v.oProvider = "yahoo";
-    ExpectFailure(v, { F::cboOProvider,
-                       "OAuth設定のプロバイダーは microsoft、google、custom のどれかにしてください。" });
+    ExpectFailure(
+        v, { F::cboOProvider,
+             "OAuth設定のプロバイダーは microsoft、google、custom のどれかにしてください。" });
     v.mUserId.clear();
     ExpectFailure(v, { F::txtMUserId, "ﾒｰﾙ設定のユーザーIDが未入力です。" });
 }

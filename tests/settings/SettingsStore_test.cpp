@@ -200,7 +200,8 @@ TEST(SettingsStore, OAuthMethodAddsItsSectionAndLoadsBack)
     ASSERT_TRUE(SaveSettingsFile(ini, saved, true, failure)) << failure;
     const std::vector<std::string> lines = Lines(ini);
     const std::vector<std::string> tail(lines.end() - 3, lines.end());
-    EXPECT_EQ(tail, (std::vector<std::string> { "[OAUTH]", "PROVIDER=google", "CLIENTID=client-1" }));
+    EXPECT_EQ(tail,
+              (std::vector<std::string> { "[OAUTH]", "PROVIDER=google", "CLIENTID=client-1" }));
     SettingsValues loaded;
     SettingsLoadFailure stop;
     ASSERT_TRUE(LoadSettingsFile(ini, loaded, stop)) << stop.message;

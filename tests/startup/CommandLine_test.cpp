@@ -342,8 +342,8 @@ protected:
         ASSERT_TRUE(smtp.Start(options, reason)) << reason;
         Settings(smtp.port(), "report@authority.example.jp", "5");
         WriteFile(ini, ReadFile(ini) + "[OAUTH]\r\nPROVIDER=custom\r\nCLIENTID=kestlin-test\r\n"
-                           + "DEVICEURL=" + idp.Url("/devicecode") + "\r\nTOKENURL="
-                           + idp.Url("/token") + "\r\nSCOPE=smtp\r\n");
+                           + "DEVICEURL=" + idp.Url("/devicecode")
+                           + "\r\nTOKENURL=" + idp.Url("/token") + "\r\nSCOPE=smtp\r\n");
         // The administrator has pinned the test server's key.
         const std::string pin = "openssl x509 -in '" + smtp.folder()
                                 + "/cert.pem' -pubkey -noout | openssl pkey -pubin -outform der"
