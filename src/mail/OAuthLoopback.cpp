@@ -95,44 +95,70 @@ void Answer(int fd, const char *status, const std::string &message)
 
 OAuthLoopback::~OAuthLoopback()
 {
-    if (listener_ >= 0)
-        ::close(listener_);
+    for (int fd : listeners_) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 bool OAuthLoopback::Open(std::string &reason)
 {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int &v4 = listeners_[0];
+    v4 = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr *>(&address), size) != 0
-        || ::listen(listener_, 4) != 0
-        || ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
+    if (v4 < 0 || ::bind(v4, reinterpret_cast<sockaddr *>(&address), size) != 0
+        || ::listen(v4, 4) != 0
+        || ::getsockname(v4, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
         reason = "ブラウザからの戻り先（127.0.0.1）を開けません: " + std::string(strerror(errno));
         return false;
     }
     port_ = ntohs(address.sin_port);
+    // ::1 at the same port is a help, not a need: without it the browser
+    // falls back to 127.0.0.1.
+    int &v6 = listeners_[1];
+    v6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address6 {};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_addr = in6addr_loopback;
+    address6.sin6_port = htons(static_cast<uint16_t>(port_));
+    const int on = 1;
+    if (v6 >= 0
+        && (::setsockopt(v6, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0
+            || ::bind(v6, reinterpret_cast<sockaddr *>(&address6), sizeof address6) != 0
+            || ::listen(v6, 4) != 0)) {
+        ::close(v6);
+        v6 = -1;
+    }
     return true;
 }
 
-std::string OAuthLoopback::RedirectUri() const
+std::string OAuthLoopback::RedirectUri(const std::string &host) const
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/";
+    return "http://" + host + ":" + std::to_string(port_) + "/";
 }
 
 OAuthLoopback::Wait OAuthLoopback::Poll(int timeoutMs, const std::string &state,
                                         std::string &reason)
 {
-    pollfd p { listener_, POLLIN, 0 };
-    if (::poll(&p, 1, timeoutMs) <= 0)
+    pollfd p[2] = { { listeners_[0], POLLIN, 0 }, { listeners_[1], POLLIN, 0 } };
+    const nfds_t count = listeners_[1] >= 0 ? 2 : 1;
+    if (::poll(p, count, timeoutMs) <= 0)
         return Wait::Pending;
-    const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0)
-        return Wait::Pending;
-    const Wait result = Serve(connection, state, reason);
-    ::close(connection);
-    return result;
+    for (nfds_t i = 0; i < count; ++i) {
+        if (!(p[i].revents & POLLIN))
+            continue;
+        const int connection = ::accept4(p[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            continue;
+        const Wait result = Serve(connection, state, reason);
+        ::close(connection);
+        if (result != Wait::Pending)
+            return result;
+    }
+    return Wait::Pending;
 }
 
 OAuthLoopback::Wait OAuthLoopback::Serve(int connection, const std::string &state,

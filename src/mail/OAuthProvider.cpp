@@ -40,6 +40,7 @@ bool Preset(const OAuthSettings &s, OAuthEndpoints &e, std::string &reason)
         e.tokenUrl = base + "token";
         e.scope = kMicrosoftScope;
         e.clientId = kBuiltInMicrosoftClientId;
+        e.loopbackHost = "localhost";
     } else if (e.provider == kOAuthGoogle) {
         e.authUrl = kGoogleAuth;
         e.tokenUrl = kGoogleToken;

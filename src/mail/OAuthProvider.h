@@ -26,6 +26,10 @@ struct OAuthEndpoints
     std::string scope;
     // Google hands out a refresh token to a browser sign-in only when asked.
     bool askOffline = false;
+    // The host of the loopback redirect: the app registrations of the
+    // Microsoft identity platform name "http://localhost"; elsewhere the
+    // address itself, as native apps are advised to use.
+    std::string loopbackHost = "127.0.0.1";
 };
 
 // The SMTP server a preset provider's mailboxes use.

@@ -115,7 +115,8 @@ bool BrowserAuthorization::Begin(std::string &url, std::string &reason)
         reason = "認可に使う乱数を作れません。";
         return false;
     }
-    url = OAuthClient(endpoints_).AuthorizationUrl(loopback_.RedirectUri(), verifier_, state_);
+    url = OAuthClient(endpoints_)
+              .AuthorizationUrl(loopback_.RedirectUri(endpoints_.loopbackHost), verifier_, state_);
     return true;
 }
 
@@ -132,7 +133,8 @@ BrowserAuthorization::State BrowserAuthorization::Poll(int timeoutMs, std::strin
     OAuthClient client(endpoints_);
     OAuthTokens tokens;
     const bool ok
-        = client.ExchangeCode(loopback_.code(), loopback_.RedirectUri(), verifier_, tokens, reason)
+        = client.ExchangeCode(loopback_.code(), loopback_.RedirectUri(endpoints_.loopbackHost),
+                              verifier_, tokens, reason)
           && KeepGrant(iniPath_, endpoints_, tokens, reason);
     Wipe(tokens.accessToken);
     Wipe(tokens.refreshToken);

@@ -77,6 +77,7 @@ TEST(OAuth, BrowserSignInComesBackAndStoresTheGrantForItsOwnerOnly)
     endpoints.authUrl = idp.Url("/authorize");
     endpoints.tokenUrl = idp.Url("/token");
     endpoints.scope = "smtp";
+    endpoints.loopbackHost = "localhost"; // as Microsoft registrations name it
     // A grant file left readable by others is not left so.
     WriteFile(TokenStorePath(ini), "{}");
     ::chmod(TokenStorePath(ini).c_str(), 0644);
