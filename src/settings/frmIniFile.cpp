@@ -306,7 +306,11 @@ void frmIniFile::BuildOAuthRow(QGridLayout *methods)
     cboOProvider_->setAccessibleName(QStringLiteral("OAuthのプロバイダー"));
     cboOProvider_->addItem(QStringLiteral("Microsoft 365"), QString(kOAuthMicrosoft));
     cboOProvider_->addItem(QStringLiteral("Google"), QString(kOAuthGoogle));
-    cboOProvider_->addItem(QStringLiteral("その他（設定ファイルで指定）"), QString(kOAuthCustom));
+    // The endpoints of another provider are given in the settings file.
+    cboOProvider_->addItem(QStringLiteral("その他"), QString(kOAuthCustom));
+    // The client ID (a GUID at Microsoft) needs the room more than the list.
+    cboOProvider_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cboOProvider_->setMinimumContentsLength(12);
     txtOClientId_ = new QLineEdit;
     txtOClientId_->setObjectName("txtOClientId");
     txtOClientId_->setAccessibleName(QStringLiteral("OAuthのクライアントID"));
