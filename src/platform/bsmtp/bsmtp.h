@@ -204,7 +204,8 @@ BSMTP_API int BsmtpSubmit(BsmtpSubmission *submission);
 
 /*
  * The entry points of the Windows library this one stands in for, with its
- * argument strings; they go the way of BsmtpSubmit.
+ * argument strings; SendMail submits through BsmtpSubmit (with the system's
+ * trust store only).
  *
  * SendMail: server "host" TAB "port" TAB "time-out" (port empty: 25; time-out
  * empty or 0: 120); to "<" recipients ">": addresses separated by TAB, the
