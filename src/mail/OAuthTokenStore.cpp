@@ -32,12 +32,10 @@ std::string TokenStorePath(const std::string &iniPath)
     return (std::filesystem::path(iniPath).parent_path() / kTokenFileName).string();
 }
 
-bool LoadGrant(const std::string &path, StoredGrant &grant, std::string &reason, bool *missing)
+bool LoadGrant(const std::string &path, StoredGrant &grant, std::string &reason)
 {
     grant = {};
     std::ifstream in(path, std::ios::binary);
-    if (missing)
-        *missing = !in && errno == ENOENT;
     if (!in) {
         reason = errno == ENOENT
                      ? "OAuth 2.0 の認可がまだありません（" + path + "）。"

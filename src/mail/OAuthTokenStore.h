@@ -17,10 +17,8 @@ struct StoredGrant
 // The token file that belongs to the settings file at iniPath.
 std::string TokenStorePath(const std::string &iniPath);
 
-// False with a Japanese reason when there is no usable grant in the file;
-// missing tells a file that is not there from one that cannot be read.
-bool LoadGrant(const std::string &path, StoredGrant &grant, std::string &reason,
-               bool *missing = nullptr);
+// False with a Japanese reason when there is no usable grant in the file.
+bool LoadGrant(const std::string &path, StoredGrant &grant, std::string &reason);
 bool SaveGrant(const std::string &path, const StoredGrant &grant, std::string &reason);
 
 } // namespace kestlin
