@@ -376,7 +376,7 @@ void SendPipeline::FncCompress(std::string &errText, bool &ok)
         cab.Silent(true);
         cab.InFile(JoinPath(strWorkSpace, "Temp"));
         cab.OutFile(JoinPath(strWorkSpace, kArchiveName));
-        if (!cab.Cabcmp(ownerWindow_)) {
+        if (!cab.Cabcmp()) {
             Fail(errText, OrDescription(cab.GetErrMsg(), EIO));
             return;
         }
