@@ -7,6 +7,7 @@
 #include "common/textfile.h"
 #include "common/timestamp.h"
 #include "common/userfolders.h"
+#include "common/utf8.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -30,7 +31,7 @@ std::vector<std::string> Cp932Characters(const std::string &address)
 {
     std::vector<std::string> characters;
     for (size_t i = 0; i < address.size();) {
-        const size_t n = cp932::Utf8CharacterLength(std::string_view(address).substr(i));
+        const size_t n = utf8::Next(std::string_view(address).substr(i)).length;
         characters.push_back(cp932::FromUtf8(std::string_view(address).substr(i, n)));
         i += n;
     }
