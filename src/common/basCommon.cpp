@@ -147,18 +147,17 @@ bool WriteErrLog(Display &display, const std::string &message, const std::string
     return false;
 }
 
-std::string BrowseFolder(Display &display, uint32_t /*hwnd*/)
+std::optional<std::string> BrowseFolder(Display &display, uint32_t /*hwnd*/)
 {
-    return display.ChooseFolder("フォルダの選択").value_or("2");
+    return display.ChooseFolder("フォルダの選択");
 }
 
 std::string GetSpecialFolder(int32_t code)
 {
-    constexpr int32_t kPersonal = 5; // the user's documents folder
-    if (code != kPersonal)
+    if (code != kDocumentsFolder)
         return {};
-    // Read the user's folder settings anew: they may have changed since the last call.
-    g_reload_user_special_dirs_cache();
+    // GLib reads user-dirs.dirs once per process; the program never changes
+    // that file, and reloading the cache leaks the strings handed out before.
     const char *documents = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS);
     // The configured folder may never have been made (or was removed): the
     // callers write into what this gives, so it has to exist.

@@ -28,8 +28,6 @@ namespace {
 // The body file the pipeline writes beside the reports, and the archive of both.
 constexpr const char *kBodyFileName = "MAIN_TEXT.txt";
 constexpr const char *kArchiveName = "TEMPU_FILE.cab";
-// Shell folder code of the user's documents folder.
-constexpr int32_t kDocumentsFolder = 5;
 
 constexpr const char *kEmptyList = "添付ファイルを指定してください。";
 constexpr const char *kMissingFiles = "存在しないﾌｧｲﾙが添付ﾌｧｲﾙとして指定されています。\r\n"
