@@ -182,8 +182,9 @@ SendOutcome SendPipeline::RunSteps()
         haveWorkSpace = true;
     }
 
-    // The one clock read of the submission: the mailed file's name, the
-    // submission log's name and the success message all show this second.
+    // The submission's time stamp: the mailed file's name, the submission
+    // log's name and the success message all show this second. (The folder
+    // FncMoveLog copies the work files into reads the clock again, later.)
     const DateTime stamp = clock_();
     {
         std::string errText;
