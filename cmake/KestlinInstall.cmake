@@ -7,6 +7,8 @@
 # every user's files under the XDG base directories and writes nothing into
 # its own folder. <bindir>/kestlin is a relative link to the executable, so
 # the tree works wherever it is unpacked.
+# The libdir is Debian's multiarch one whatever the prefix: see the top-level
+# CMakeLists.txt.
 include(GNUInstallDirs)
 
 set(KESTLIN_APP_ID "io.github.kestlin.Kestlin")
