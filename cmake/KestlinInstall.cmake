@@ -72,6 +72,8 @@ install(FILES "${_kestlin_out}/changelog.gz" README.md DESTINATION "${_kestlin_d
 install(FILES LICENSE DESTINATION "${_kestlin_doc_dir}" RENAME copyright)
 file(GLOB _kestlin_docs CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/docs/*.md"
   "${PROJECT_SOURCE_DIR}/docs/*.png")
+# The architecture page is for developers, not for the people who file reports.
+list(FILTER _kestlin_docs EXCLUDE REGEX "/ARCHITECTURE\\.md$")
 install(FILES ${_kestlin_docs} DESTINATION "${_kestlin_doc_dir}/docs")
 
 # The Debian package: dependencies from the libraries the program and its
