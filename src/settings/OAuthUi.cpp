@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextDocumentFragment>
 #include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -49,7 +50,8 @@ public:
     void Say(const QString &html)
     {
         text_->setText(html);
-        text_->setAccessibleName(text_->text());
+        // A screen reader reads the words, not the markup.
+        text_->setAccessibleName(QTextDocumentFragment::fromHtml(html).toPlainText());
         show();
         QCoreApplication::processEvents();
     }
