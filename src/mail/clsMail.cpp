@@ -136,6 +136,7 @@ std::string TrustQuestion(const ServerCertificate &certificate)
 
 bool clsMail::Send()
 {
+    accepted_ = false;
     try {
         const std::string server
             = smtp_ + '\t' + (port_.empty() ? std::string("25") : port_) + '\t'
@@ -193,8 +194,10 @@ bool clsMail::Send()
             reply = library.sendMail(server.c_str(), recipients.c_str(), sender.c_str(),
                                      subject_.c_str(), main_.c_str(), file_.c_str());
         const std::string result = library.Take(reply, missing);
-        if (result.empty() && !missing)
+        if (result.empty() && !missing) {
+            accepted_ = true;
             return true;
+        }
         errMsg_
             = (missing ? std::string(kLibrary) + " から結果が返りませんでした。" : result) + kTag;
         return false;
@@ -203,6 +206,11 @@ bool clsMail::Send()
             errMsg_ = std::string(error.what()) + kTag;
         return false;
     }
+}
+
+MailDelivery clsMail::GetDelivery() const
+{
+    return accepted_ ? MailDelivery::Accepted : MailDelivery::NotSent;
 }
 
 } // namespace kestlin

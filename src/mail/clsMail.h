@@ -22,10 +22,16 @@ struct ServerCertificate
 // The question the window asks about such a certificate, in Japanese.
 std::string TrustQuestion(const ServerCertificate &certificate);
 
+enum class MailDelivery { NotSent, Accepted, Unknown };
+
 class clsMail
 {
 public:
     bool Send();
+    // After Send(): Accepted when it returned true; Unknown when the whole message had
+    // gone (its last byte sent) but no final reply came: a dropped connection or a
+    // time-out; NotSent otherwise (including a 4xx/5xx reply to the end of the data).
+    MailDelivery GetDelivery() const;
     const std::string &GetErrMsg() const { return errMsg_; }
 
     const std::string &GetSMTP() const { return smtp_; }
@@ -88,6 +94,7 @@ private:
     int32_t timeOut_ = 0;
     std::string knownServers_;
     std::string errMsg_;
+    bool accepted_ = false;
 };
 
 } // namespace kestlin
