@@ -42,6 +42,7 @@ constexpr const char *kNoTempFolder = "作業ﾌｫﾙﾀﾞの指定に誤り�
                                       "設定ﾌｧｲﾙの作業フォルダを確認してください。";
 constexpr const char *kNoFreeWorkSpace = "作業ﾌｫﾙﾀﾞの指定に誤りがあります｡\r\n"
                                          "作業ﾌｫﾙﾀﾞを確認してください。";
+constexpr const char *kNoSuchPath = "指定されたパスが存在しません。";
 constexpr const char *kInterrupted = "中断しました。何も送信していません。";
 // Beside the copies in a working folder: the lock of the run that made it.
 constexpr const char *kOwnerFile = ".owner";
@@ -757,9 +758,13 @@ void SendPipeline::FncMoveLog(std::string &errText, bool &ok)
             Fail(errText, reason);
             return;
         }
-        // A folder that is gone simply has no files: the deletion below says so.
+        // The copies are gone: an empty attachment log would hide that.
+        if (!FolderExists(source)) {
+            Fail(errText, kNoSuchPath);
+            return;
+        }
         std::vector<std::string> names;
-        if (FolderExists(source) && !ListOrdinaryFiles(source, names, reason)) {
+        if (!ListOrdinaryFiles(source, names, reason)) {
             Fail(errText, reason);
             return;
         }
