@@ -5,7 +5,7 @@
 #include "common/files.h"
 #include "common/syserror.h"
 #include "common/userfolders.h"
-#include "settings/clsIniFile.h"
+#include "settings/SettingsKeys.h"
 #include "startup/Interruption.h"
 #include "startup/SendSteps.h"
 #include "startup/SubmissionRecord.h"
@@ -90,7 +90,7 @@ std::string InstanceLock::LockFilePath(const std::string &settingsFolder)
 
 void RemoveAbandonedWorkSpaces(const std::string &iniFilePath, const std::string &ownLockPath)
 {
-    const std::string temp = clsIniFile().GetValue(iniFilePath, "SYSTEM", "TEMP");
+    const std::string temp = ReadSetting(iniFilePath, SettingKey::SystemTemp);
     if (temp.empty() || !FolderExists(temp))
         return;
     SubmissionRecord record;

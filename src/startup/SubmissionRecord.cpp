@@ -1,5 +1,6 @@
 #include "startup/SubmissionRecord.h"
 
+#include "common/atomicfile.h"
 #include "common/syserror.h"
 #include "settings/SettingsFileIo.h"
 
@@ -96,9 +97,7 @@ bool WriteSubmissionRecord(const std::string &path, const SubmissionRecord &r, s
     for (const std::string &file : r.files)
         text += "file=" + file + "\n";
     int error = 0;
-    struct stat info = {};
-    const bool exists = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-    if (!settingsfile::Replace(path, text, exists ? &info : nullptr, error)) {
+    if (!ReplaceFileAtomically(path, text, error, 0600)) {
         reason = path + ": " + SystemErrorText(error);
         return false;
     }

@@ -261,7 +261,7 @@ TEST_F(CommandLineTest, ExitStatusSaysWhetherTheMailWentOut)
     WriteFile(log + "/SEKIYU_REPORT", "");
     r = Run({ "--send", report });
     EXPECT_EQ(r.status, 4);
-    EXPECT_TRUE(Contains(r.err, "（FncCrtLogFile）")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "\n送信LOG: ")) << r.err;
     EXPECT_TRUE(Contains(r.err, "再送信しないでください。"));
     EXPECT_TRUE(smtp.WaitForMessages(1));
 }
