@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestlin {
@@ -41,6 +42,12 @@ bool InstanceLock::TryLock()
     problem_.clear();
     if (lock_->isLocked() || lock_->tryLock(0))
         return true;
+    struct stat st = {};
+    if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        problem_ = "ロックファイルを作成できません。\r\n" + path_ + "\r\n"
+                   + "ファイルではないものが、この名前で置かれています。";
+        return false;
+    }
     if (lock_->error() == QLockFile::LockFailedError)
         return false;
     // Not another copy: the folder refuses the file. Ask the system why with

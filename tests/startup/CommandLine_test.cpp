@@ -347,6 +347,15 @@ TEST_F(CommandLineTest, OneCopyAtATimeWhicheverWayItStarted)
     ::kill(first, SIGKILL);
     ::waitpid(first, nullptr, 0);
     EXPECT_EQ(smtp.MailCommands(), 0);
+
+    // A lock that cannot be made is no running copy: the reason, the name.
+    fs::remove(InstanceLock::LockFilePath(bin));
+    fs::create_directory(InstanceLock::LockFilePath(bin));
+    const Result unusable = Run({ "--send", report });
+    fs::remove(InstanceLock::LockFilePath(bin));
+    EXPECT_EQ(unusable.status, 2);
+    EXPECT_TRUE(Contains(unusable.err, InstanceLock::LockFilePath(bin))) << unusable.err;
+    EXPECT_FALSE(Contains(unusable.err, "二重起動"));
 }
 
 // Killed once the server had accepted the mail, before the submission log
