@@ -244,7 +244,7 @@ int RunSend(const CommandLine &line, Terminal &terminal)
     if (!StartUpChecks(terminal))
         return kExitRefused;
     strIniFilePath = ini;
-    interruption::Install();
+    interruption::Install(false);
     // A run that was cut short comes first: this one sends nothing, so that
     // a job never sends a report twice on its own.
     {

@@ -24,6 +24,8 @@ struct State
     std::function<void()> cleanUp;
     int exitStatus = 0;
     std::atomic<bool> stop { false };
+    int stoppedBy = 0;
+    bool endAfterStop = false;
     int pipe[2] = { -1, -1 };
 };
 
@@ -61,6 +63,7 @@ void Act(int sig)
         return;
     case Phase::Preparing:
         s.stop = true;
+        s.stoppedBy = sig;
         return;
     case Phase::Mailing:
         if (s.cleanUp)
@@ -88,11 +91,12 @@ void Watch()
 
 } // namespace
 
-void Install()
+void Install(bool endAfterStop)
 {
     static std::once_flag once;
-    std::call_once(once, [] {
+    std::call_once(once, [endAfterStop] {
         State &s = Shared();
+        s.endAfterStop = endAfterStop;
         if (::pipe2(s.pipe, O_CLOEXEC) != 0)
             return;
         std::thread(Watch).detach();
@@ -111,6 +115,7 @@ void Preparing()
     std::lock_guard lock(s.mutex);
     s.phase = Phase::Preparing;
     s.stop = false;
+    s.stoppedBy = 0;
 }
 
 void Mailing(std::function<void()> cleanUp, int exitStatus)
@@ -135,10 +140,17 @@ void MessageStarting(const std::function<void()> &whileHeld, int exitStatus)
 void Finished()
 {
     State &s = Shared();
-    std::lock_guard lock(s.mutex);
+    std::unique_lock lock(s.mutex);
     s.phase = Phase::Idle;
     s.cleanUp = nullptr;
     s.stop = false;
+    const int sig = s.endAfterStop ? s.stoppedBy : 0;
+    s.stoppedBy = 0;
+    lock.unlock();
+    if (sig != 0) {
+        std::signal(sig, SIG_DFL);
+        ::kill(::getpid(), sig);
+    }
 }
 
 bool StopRequested()

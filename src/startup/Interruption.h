@@ -12,8 +12,10 @@ namespace kestlin {
 
 namespace interruption {
 
-// Installs the handlers (once per process).
-void Install();
+// Installs the handlers (once per process). endAfterStop: a submission
+// stopped by a signal before its mail ends the program once it has cleaned up
+// (the window); otherwise the caller ends as it sees fit (the command line).
+void Install(bool endAfterStop);
 
 // A submission prepares its files: a signal asks it to stop.
 void Preparing();

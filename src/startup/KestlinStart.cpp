@@ -137,7 +137,7 @@ std::unique_ptr<frmKestlin_01> StartKestlin(Display &display, InstanceLock &lock
                             kAppTitle, MsgIcon::Exclamation);
         return nullptr;
     }
-    interruption::Install();
+    interruption::Install(true);
     if (!FncChkDll(display))
         return nullptr;
     std::string msg;

@@ -461,13 +461,14 @@ SendPipeline::Recovery SendPipeline::RecoverEarlier()
 SendOutcome SendPipeline::FailStep(const std::string &step, const std::string &errText,
                                    bool haveWorkSpace)
 {
-    interruption::Finished();
     WriteErrLog(display_, errText, step);
     if (haveWorkSpace) {
         std::string ignored;
         DelFolder(strWorkSpace, ignored);
     }
     ReleaseClaim();
+    // Last: a signal that stopped the submission may end the program here.
+    interruption::Finished();
     return { SendOutcome::Kind::StepFailed, errText, step };
 }
 
@@ -478,9 +479,14 @@ void SendPipeline::End(const SendOutcome &outcome)
         break;
     case SendOutcome::Kind::StepFailed:
     case SendOutcome::Kind::MaybeSent:
-    case SendOutcome::Kind::LogsMissing:
         display_.SetWaitCursor(false);
         display_.ShowMessage(outcome.message, kAppTitle, MsgIcon::Exclamation);
+        break;
+    case SendOutcome::Kind::LogsMissing:
+        // The mail went: an emptied list keeps it from being sent again by mistake.
+        display_.SetWaitCursor(false);
+        display_.ShowMessage(outcome.message, kAppTitle, MsgIcon::Exclamation);
+        FncClrList();
         break;
     case SendOutcome::Kind::Sent:
         display_.SetWaitCursor(false);
