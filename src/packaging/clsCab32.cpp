@@ -182,7 +182,8 @@ bool clsCab32::Cabcmp(uint32_t ownerWindow)
         return false;
     // The library's own words say why (a full disk reads as one).
     std::string output(4096, '\0');
-    int32_t result = cab(owner_, command.c_str(), output.data(), static_cast<int32_t>(output.size()));
+    int32_t result
+        = cab(owner_, command.c_str(), output.data(), static_cast<int32_t>(output.size()));
     if (result != 0) {
         output.resize(std::strlen(output.c_str()));
         errMsg_ = "圧縮解凍処理にに失敗しました。Error Code:0x" + HexCode(result);

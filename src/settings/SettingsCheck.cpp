@@ -85,8 +85,9 @@ constexpr std::array kFolder {
 constexpr std::array kFolderCharacters {
     TextRule { F::txtSLog, &V::sLog,
                "ｼｽﾃﾑ設定のLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" },
-    TextRule { F::txtSTempLog, &V::sTempLog,
-               "ｼｽﾃﾑ設定の添付ﾌｧｲﾙLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" },
+    TextRule {
+        F::txtSTempLog, &V::sTempLog,
+        "ｼｽﾃﾑ設定の添付ﾌｧｲﾙLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" },
     TextRule { F::txtSTemp, &V::sTemp,
                "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞに「\"」は使えません。フォルダ名を変更してください。" },
 };

@@ -5,9 +5,9 @@
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
+#include "startup/Interruption.h"
 #include "startup/KestlinStart.h"
 #include "startup/ListRules.h"
-#include "startup/Interruption.h"
 #include "startup/SendSteps.h"
 #include "startup/SubmissionRecord.h"
 #include "startup/Terminal.h"
@@ -252,7 +252,8 @@ int RunSend(const CommandLine &line, Terminal &terminal)
         if (SendPipeline(terminal, none, ini).RecoverEarlier() != SendPipeline::Recovery::None)
             return kExitEarlierRun;
     }
-    RemoveAbandonedWorkSpaces(ini, InstanceLock::LockFilePath(fs::path(ini).parent_path().string()));
+    RemoveAbandonedWorkSpaces(ini,
+                              InstanceLock::LockFilePath(fs::path(ini).parent_path().string()));
 
     std::vector<std::string> entries;
     if (const std::string refusal = ListRefusal(line.files, entries); !refusal.empty()) {

@@ -109,9 +109,8 @@ void RemoveAbandonedWorkSpaces(const std::string &iniFilePath, const std::string
     std::error_code ec;
     for (const auto &entry : std::filesystem::directory_iterator(temp, ec)) {
         const std::string folder = entry.path().string();
-        if (!entry.path().filename().string().starts_with("WorkSpace")
-            || !entry.is_directory(ec) || entry.is_symlink(ec)
-            || (found == RecordFound::Found && folder == record.workSpace))
+        if (!entry.path().filename().string().starts_with("WorkSpace") || !entry.is_directory(ec)
+            || entry.is_symlink(ec) || (found == RecordFound::Found && folder == record.workSpace))
             continue;
         // A folder without the owner's note is not known to be ours.
         std::ifstream note(entry.path() / ".owner", std::ios::binary);

@@ -326,9 +326,9 @@ std::string SendPipeline::LogsMissingText(const std::string &reasons) const
 std::string SendPipeline::KeepUnconfirmed(const SubmissionRecord &record)
 {
     std::string kept = record.workSpace;
-    const std::string target = JoinPath(std::filesystem::path(record.workSpace).parent_path().string(),
-                                        "UNCONFIRMED_" + FormatLogFolderStamp(record.stamp)
-                                            + record.suffix);
+    const std::string target
+        = JoinPath(std::filesystem::path(record.workSpace).parent_path().string(),
+                   "UNCONFIRMED_" + FormatLogFolderStamp(record.stamp) + record.suffix);
     if (FolderExists(record.workSpace) && !NameTaken(target)
         && ::rename(record.workSpace.c_str(), target.c_str()) == 0)
         kept = target;
@@ -338,8 +338,8 @@ std::string SendPipeline::KeepUnconfirmed(const SubmissionRecord &record)
     for (const std::string &file : record.files)
         files += "  " + file + "\r\n";
     return "報告が受信側に届いたかどうか分かりません。\r\n"
-           "送信日時: " + FormatMessageStamp(record.stamp) + "\r\n"
-           + "メールサーバー: " + record.server + "\r\n"
+           "送信日時: "
+           + FormatMessageStamp(record.stamp) + "\r\n" + "メールサーバー: " + record.server + "\r\n"
            + "ファイル:\r\n" + files
            + "同じ報告を再送信する前に、受信側に届いたかどうか"
              "（着信確認のＥ－ＭＡＩＬなど）を確認してください。\r\n"
@@ -383,7 +383,8 @@ void SendPipeline::ClaimNames(const DateTime &stamp)
         const std::string suffix = n == 1 ? "" : "_" + std::to_string(n);
         const std::string folder = JoinPath(tempLog, FormatLogFolderStamp(stamp) + suffix);
         if (!reportFolder.empty()
-            && NameTaken(JoinPath(reportFolder, "R_MESS" + FormatLogStamp(stamp) + suffix + ".txt")))
+            && NameTaken(
+                JoinPath(reportFolder, "R_MESS" + FormatLogStamp(stamp) + suffix + ".txt")))
             continue;
         suffix_ = suffix;
         claimedFolder_ = folder;
@@ -444,13 +445,22 @@ SendPipeline::Recovery SendPipeline::RecoverEarlier()
     suffix_ = record.suffix;
     claimedFolder_ = record.attachmentLog;
     claimed_ = false;
+    // Copies removed by hand cannot be logged; waiting for them would keep
+    // every later run from sending. The submission log is still written.
+    std::string gone;
+    if (!record_.attachmentLogDone && !FolderExists(JoinPath(strWorkSpace, "Temp"))) {
+        record_.attachmentLogDone = true;
+        gone = "\r\n送信した報告のコピー（" + strWorkSpace
+               + "）がなくなっていたため、添付ﾌｧｲﾙLOGは作成できませんでした。";
+    }
     const SendOutcome outcome = WriteLogs(record.stamp);
     const std::string when = "前回の送信（" + FormatMessageStamp(record.stamp) + "）は、";
     if (outcome.kind == SendOutcome::Kind::Sent) {
         display_.ShowMessage(when + "メールサーバーに受け付けられていました。\r\n"
                                  + "LOGの記録の前に終了していたため、送信LOGと添付ﾌｧｲﾙLOGを"
-                                   "今回作成しました。\r\n同じ報告を再送信しないでください。",
-                             kAppTitle, MsgIcon::Information);
+                                   "今回作成しました。\r\n同じ報告を再送信しないでください。"
+                                 + gone,
+                             kAppTitle, gone.empty() ? MsgIcon::Information : MsgIcon::Exclamation);
         return Recovery::Completed;
     }
     display_.ShowMessage(when + "メールサーバーに受け付けられていました。\r\n" + outcome.message,

@@ -272,10 +272,13 @@ TEST(SettingsCheck, FolderWithAQuoteIsRefused)
     std::filesystem::create_directories(dir / "a\"b");
     SettingsValues v = Valid(dir);
     v.sTemp = dir / "a\"b";
-    ExpectFailure(v, { F::txtSTemp, "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞに「\"」は使えません。フォルダ名を変更してください。" });
+    ExpectFailure(v, { F::txtSTemp,
+                       "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞに「\"」は使えません。フォルダ名を変更してください。" });
     v.sTemp = dir.path();
     v.sLog = dir / "gone\"";
-    ExpectFailure(v, { F::txtSLog, "ｼｽﾃﾑ設定のLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" });
+    ExpectFailure(v,
+                  { F::txtSLog,
+                    "ｼｽﾃﾑ設定のLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" });
 }
 
 TEST(StoredNumber, ConvertsLikeTheStoredFormsWereAlwaysRead)

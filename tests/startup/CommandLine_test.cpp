@@ -12,13 +12,13 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <ctime>
+#include <linux/securebits.h>
 #include <regex>
 #include <set>
-#include <linux/securebits.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -526,8 +526,8 @@ TEST_F(CommandLineTest, SubmissionsOfOneSecondKeepTheirOwnNames)
     fs::create_directories(other);
     Settings(smtp.port(), "report@authority.example.jp", "0", other + "/Kestlin.INI");
     const pid_t a = Start("kestlin", { "--send", report }, false);
-    const pid_t b = Start("kestlin", { "--settings", other + "/Kestlin.INI", "--send", report },
-                          false);
+    const pid_t b
+        = Start("kestlin", { "--settings", other + "/Kestlin.INI", "--send", report }, false);
     EXPECT_EQ(Wait(a).status, 0);
     EXPECT_EQ(Wait(b).status, 0);
     ASSERT_TRUE(smtp.WaitForMessages(2));

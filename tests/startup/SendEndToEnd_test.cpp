@@ -380,7 +380,8 @@ TEST_F(SendEndToEnd, ReadOnlyAttachmentLogFailsAfterTheMailWasSent)
     // stay in the working folder, which the message names.
     ASSERT_EQ(display.messages.size(), 1u);
     const std::string &text = display.messages[0].text;
-    EXPECT_TRUE(text.starts_with("メールは送信しましたが、LOGの記録に失敗しました。\r\n添付ﾌｧｲﾙLOG: "))
+    EXPECT_TRUE(
+        text.starts_with("メールは送信しましたが、LOGの記録に失敗しました。\r\n添付ﾌｧｲﾙLOG: "))
         << text;
     EXPECT_NE(text.find("「" + temp + "/WorkSpace」"), std::string::npos) << text;
     EXPECT_EQ(smtp.Received().size(), 1u) << "nothing that was sent is recalled";
