@@ -232,8 +232,15 @@ SendOutcome SendPipeline::Mail()
     std::string errText;
     bool ok = false;
     Announce("FncSendMail", "送信中…");
-    if (!Record(SubmissionRecord::State::Prepared, errText))
+    record_.state = SubmissionRecord::State::Prepared;
+    if (!WriteSubmissionRecordUnsynced(recordPath_, record_, errText))
         return FailStep("FncSendMail", errText, true);
+    // The disk catches up while the library connects; the message waits for it.
+    recordSynced_ = std::async(std::launch::async, [path = recordPath_] {
+        std::string reason;
+        SyncSubmissionRecord(path, reason);
+        return reason;
+    });
     interruption::Mailing(
         [workSpace = strWorkSpace, record = recordPath_,
          folder = claimed_ ? claimedFolder_ : std::string()] {
@@ -245,6 +252,8 @@ SendOutcome SendPipeline::Mail()
         },
         kExitNotSent);
     FncSendMail(errText, ok);
+    if (recordSynced_.valid())
+        recordSynced_.get();
     if (!ok) {
         interruption::Finished();
         if (static_cast<MailDelivery>(delivery_) == MailDelivery::Unknown && started_) {
@@ -259,11 +268,9 @@ SendOutcome SendPipeline::Mail()
         RemoveSubmissionRecord(recordPath_, ignored);
         return FailStep("FncSendMail", errText, true);
     }
-    std::string reason;
     // Without this mark a crash would leave a record that cannot tell
     // "accepted" from "may have been"; the logs go on all the same.
-    if (!Record(SubmissionRecord::State::Accepted, reason))
-        WriteErrLog(display_, reason, "FncSendMail");
+    Mark(SubmissionRecord::State::Accepted);
     return { SendOutcome::Kind::Sent, {}, {} };
 }
 
@@ -344,6 +351,14 @@ std::string SendPipeline::KeepUnconfirmed(const SubmissionRecord &record)
            + "同じ報告を再送信する前に、受信側に届いたかどうか"
              "（着信確認のＥ－ＭＡＩＬなど）を確認してください。\r\n"
            + "送信した報告のコピーは「" + kept + "」に残してあります。";
+}
+
+void SendPipeline::Mark(SubmissionRecord::State state)
+{
+    record_.state = state;
+    std::string reason;
+    if (!MarkSubmissionRecord(recordPath_, state, reason))
+        WriteErrLog(display_, reason, "FncSendMail");
 }
 
 bool SendPipeline::Record(SubmissionRecord::State state, std::string &reason)
@@ -731,9 +746,11 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
                 started_ = true;
                 interruption::MessageStarting(
                     [this] {
-                        std::string reason;
-                        if (!Record(SubmissionRecord::State::Started, reason))
-                            WriteErrLog(display_, reason, "FncSendMail");
+                        if (recordSynced_.valid()) {
+                            if (const std::string reason = recordSynced_.get(); !reason.empty())
+                                WriteErrLog(display_, reason, "FncSendMail");
+                        }
+                        Mark(SubmissionRecord::State::Started);
                     },
                     kExitLogFailed);
             }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,7 @@ private:
     void ClaimNames(const DateTime &stamp);
     std::string ReportFolder(bool &fallback) const;
     bool Record(SubmissionRecord::State state, std::string &reason);
+    void Mark(SubmissionRecord::State state);
     void ReleaseClaim();
     SendOutcome Mail();
     SendOutcome WriteLogs(const DateTime &stamp);
@@ -160,6 +162,7 @@ private:
     std::string claimedFolder_; // the attachment-log folder chosen for this submission
     bool claimed_ = false; // ... and made by it
     bool started_ = false; // the message has started
+    std::future<std::string> recordSynced_; // the reason when syncing the record failed
     int delivery_ = 0; // MailDelivery of the last FncSendMail
 };
 

@@ -1,6 +1,7 @@
 #include "startup/SubmissionRecord.h"
 
 #include "common/atomicfile.h"
+#include "common/fdio.h"
 #include "common/syserror.h"
 #include "settings/SettingsFileIo.h"
 
@@ -23,7 +24,7 @@ const char *StateName(SubmissionRecord::State state)
     case SubmissionRecord::State::Prepared:
         return "prepared";
     case SubmissionRecord::State::Started:
-        return "started";
+        return "started "; // as wide as the others: marked in place
     case SubmissionRecord::State::Accepted:
         return "accepted";
     }
@@ -47,7 +48,10 @@ bool Apply(SubmissionRecord &r, const std::string &key, const std::string &value
     if (key == "state") {
         for (auto s : { SubmissionRecord::State::Prepared, SubmissionRecord::State::Started,
                         SubmissionRecord::State::Accepted }) {
-            if (value == StateName(s)) {
+            std::string name = StateName(s);
+            if (name.back() == ' ')
+                name.pop_back();
+            if (value == name || value == StateName(s)) {
                 r.state = s;
                 return true;
             }
@@ -76,14 +80,7 @@ bool Apply(SubmissionRecord &r, const std::string &key, const std::string &value
     return true;
 }
 
-} // namespace
-
-std::string SubmissionRecordPath(const std::string &iniFilePath)
-{
-    return (std::filesystem::path(iniFilePath).parent_path() / "submission.rec").string();
-}
-
-bool WriteSubmissionRecord(const std::string &path, const SubmissionRecord &r, std::string &reason)
+std::string RecordText(const SubmissionRecord &r)
 {
     std::string text = std::string("state=") + StateName(r.state) + "\n";
     text += "stamp=" + FormatLogStamp(r.stamp) + "\n";
@@ -96,12 +93,90 @@ bool WriteSubmissionRecord(const std::string &path, const SubmissionRecord &r, s
     text += std::string("submission-log-done=") + (r.submissionLogDone ? "1" : "0") + "\n";
     for (const std::string &file : r.files)
         text += "file=" + file + "\n";
-    int error = 0;
-    if (!ReplaceFileAtomically(path, text, error, 0600)) {
-        reason = path + ": " + SystemErrorText(error);
+    return text;
+}
+
+bool Failed(const std::string &path, int error, std::string &reason)
+{
+    reason = path + ": " + SystemErrorText(error);
+    return false;
+}
+
+bool SyncPath(const std::string &path, int flags)
+{
+    const int fd = ::open(path.empty() ? "." : path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0)
         return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string FolderOf(const std::string &path)
+{
+    return std::filesystem::path(path).parent_path().string();
+}
+
+} // namespace
+
+std::string SubmissionRecordPath(const std::string &iniFilePath)
+{
+    return (std::filesystem::path(iniFilePath).parent_path() / "submission.rec").string();
+}
+
+bool WriteSubmissionRecord(const std::string &path, const SubmissionRecord &r, std::string &reason)
+{
+    int error = 0;
+    if (!ReplaceFileAtomically(path, RecordText(r), error, 0600))
+        return Failed(path, error, reason);
+    return true;
+}
+
+bool WriteSubmissionRecordUnsynced(const std::string &path, const SubmissionRecord &r,
+                                   std::string &reason)
+{
+    const std::string text = RecordText(r);
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return Failed(path, errno, reason);
+    bool ok = WriteAll(fd, text.data(), text.size());
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return Failed(path, error, reason);
     }
     return true;
+}
+
+bool SyncSubmissionRecord(const std::string &path, std::string &reason)
+{
+    if (!SyncPath(path, O_RDONLY) || !SyncPath(FolderOf(path), O_RDONLY | O_DIRECTORY))
+        return Failed(path, errno, reason);
+    return true;
+}
+
+bool MarkSubmissionRecord(const std::string &path, SubmissionRecord::State state,
+                          std::string &reason)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Failed(path, errno, reason);
+    const std::string line = std::string("state=") + StateName(state);
+    const bool ok = ::pwrite(fd, line.data(), line.size(), 0)
+                        == static_cast<ssize_t>(line.size())
+                    && ::fdatasync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    return ok || Failed(path, error, reason);
 }
 
 RecordFound ReadSubmissionRecord(const std::string &path, SubmissionRecord &record,
@@ -148,14 +223,6 @@ bool RemoveSubmissionRecord(const std::string &path, std::string &reason)
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         reason = path + ": " + SystemErrorText(errno);
         return false;
-    }
-    // The removal must reach the disk too, or a crash brings the record back.
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    const int fd
-        = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
     }
     return true;
 }

@@ -37,13 +37,24 @@ std::string SubmissionRecordPath(const std::string &iniFilePath);
 bool WriteSubmissionRecord(const std::string &path, const SubmissionRecord &record,
                            std::string &reason);
 
+// The record of a submission on its way costs little: written whole without
+// waiting for the disk, synced (file and folder) while the mail library
+// connects, and then only its state changed in place, each change synced.
+bool WriteSubmissionRecordUnsynced(const std::string &path, const SubmissionRecord &record,
+                                   std::string &reason);
+bool SyncSubmissionRecord(const std::string &path, std::string &reason);
+bool MarkSubmissionRecord(const std::string &path, SubmissionRecord::State state,
+                          std::string &reason);
+
 enum class RecordFound { None, Found, Unreadable };
 // Reads the record; Unreadable (with the reason) for a file that is there
 // but cannot be read or understood.
 RecordFound ReadSubmissionRecord(const std::string &path, SubmissionRecord &record,
                                  std::string &reason);
 
-// Removes the record and syncs its folder. A missing record counts as removed.
+// Removes the record. A missing record counts as removed. The removal is not
+// waited for: a record that comes back after a power cut only finishes, once
+// more, logs that exist.
 bool RemoveSubmissionRecord(const std::string &path, std::string &reason);
 
 } // namespace kestlin

@@ -171,7 +171,7 @@ protected:
     bool WaitForRecord(const std::string &line)
     {
         for (int i = 0; i < 1000; ++i) {
-            if (Contains(ReadFile(record), line + "\n"))
+            if (Contains(ReadFile(record), line))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
