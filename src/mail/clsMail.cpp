@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <memory>
+#include <openssl/crypto.h>
 
 namespace kestlin {
 
@@ -26,6 +27,17 @@ using FreeFn = void (*)(char *);
 struct CertificateView
 {
     const char *server, *subject, *issuer, *validFrom, *validUntil, *fingerprint, *problem, *line;
+    int kind;
+};
+constexpr int kAskPlain = 1; // BSMTP_ASK_PLAIN
+constexpr int kNotice = 2; // BSMTP_NOTICE
+using CheckKnownServersFn = int (*)(const char *, char **);
+
+// What AskTrust reaches: the question and where notices go.
+struct TrustContext
+{
+    const std::function<bool(const ServerCertificate &)> &ask;
+    std::vector<std::string> &notices;
 };
 using TrustFn = int (*)(void *, const CertificateView *);
 using SendMailWithTrustFn
@@ -104,10 +116,17 @@ void ReportSending(void *context, int64_t sent, int64_t total)
 int AskTrust(void *context, const CertificateView *view)
 {
     try {
-        const auto &ask
-            = *static_cast<const std::function<bool(const ServerCertificate &)> *>(context);
-        return ask({ view->server, view->subject, view->issuer, view->validFrom, view->validUntil,
-                     view->fingerprint, view->problem, view->line })
+        auto &trust = *static_cast<TrustContext *>(context);
+        if (view->kind == kNotice) {
+            trust.notices.emplace_back(view->problem);
+            return 0;
+        }
+        if (!trust.ask)
+            return 0;
+        return trust.ask(
+                   { view->server, view->subject, view->issuer, view->validFrom, view->validUntil,
+                     view->fingerprint, view->problem, view->line,
+                     view->kind == kAskPlain ? TrustKind::PlainText : TrustKind::Certificate })
                    ? 1
                    : 0;
     } catch (...) {
@@ -115,10 +134,33 @@ int AskTrust(void *context, const CertificateView *view)
     }
 }
 
+// The question about a server without TLS: the server and port apart.
+std::string PlainTextQuestion(const ServerCertificate &server)
+{
+    const size_t colon = server.server.rfind(':');
+    std::string host = server.server.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[')
+        host = host.substr(1, host.size() - 2);
+    const std::string port = colon == std::string::npos ? "" : server.server.substr(colon + 1);
+    return "このサーバーは暗号化に対応していません。パスワードを暗号化せずに送信しますか？\r\n\r\n"
+           "サーバー: "
+           + host + "\r\nポート: " + port + "\r\n\r\n" + server.problem
+           + "「はい」を選ぶと、このサーバーを記録して次からは確認しません。";
+}
+
+// Overwrites a secret before its memory is given back.
+void Wipe(std::string &secret)
+{
+    OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
+}
+
 } // namespace
 
 std::string TrustQuestion(const ServerCertificate &certificate)
 {
+    if (certificate.kind == TrustKind::PlainText)
+        return PlainTextQuestion(certificate);
     // The fingerprint in two lines of 16 bytes, as a person compares it.
     std::string fingerprint = certificate.fingerprint;
     if (fingerprint.size() > 48)
@@ -132,6 +174,27 @@ std::string TrustQuestion(const ServerCertificate &certificate)
              "「はい」を選んでください。「はい」を選ぶと、この証明書を記録して次からは"
              "確認しません。\r\n\r\n"
            + "この証明書を信頼して送信しますか？";
+}
+
+clsMail::~clsMail()
+{
+    Wipe(password_);
+}
+
+bool CheckKnownServers(const std::string &path, std::string &problems)
+{
+    SharedLibrary library;
+    CheckKnownServersFn check = nullptr;
+    FreeFn release = nullptr;
+    if (!library.Load(kLibrary, problems)
+        || !(check = library.Function<CheckKnownServersFn>("BsmtpCheckKnownServers", problems))
+        || !(release = library.Function<FreeFn>("BsmtpFree", problems)))
+        return false;
+    char *text = nullptr;
+    const bool ok = check(path.c_str(), &text) != 0;
+    problems = text ? text : "";
+    release(text);
+    return ok;
 }
 
 bool clsMail::Send()
@@ -157,17 +220,19 @@ bool clsMail::Send()
         }
 
         bool missing = false;
+        notices_.clear();
+        TrustContext trust { TrustCertificate, notices_ };
         if (certify_ == 1) {
             const std::string popServer = pop_ + "\t110";
             char *answer = nullptr;
             const std::string folder = LocateFiles().workFolder;
             const int ok
-                = trusting ? library.rcvMailWithTrust(
-                      popServer.c_str(), userId_.c_str(), password_.c_str(), "STAT", folder.c_str(),
-                      knownServers_.c_str(), TrustCertificate ? &AskTrust : nullptr,
-                      &TrustCertificate, &answer)
-                           : library.rcvMail(popServer.c_str(), userId_.c_str(), password_.c_str(),
-                                             "STAT", folder.c_str(), &answer);
+                = trusting
+                      ? library.rcvMailWithTrust(popServer.c_str(), userId_.c_str(),
+                                                 password_.c_str(), "STAT", folder.c_str(),
+                                                 knownServers_.c_str(), &AskTrust, &trust, &answer)
+                      : library.rcvMail(popServer.c_str(), userId_.c_str(), password_.c_str(),
+                                        "STAT", folder.c_str(), &answer);
             const std::string text = library.Take(answer, missing);
             if (!ok) {
                 errMsg_ = text + " " + kTag;
@@ -184,7 +249,7 @@ bool clsMail::Send()
             reply = library.sendMailWithTrust(
                 server.c_str(), recipients.c_str(), sender.c_str(), subject_.c_str(), main_.c_str(),
                 file_.c_str(), knownServers_.c_str(), Sending ? &ReportSending : nullptr, &Sending,
-                TrustCertificate ? &AskTrust : nullptr, &TrustCertificate);
+                &AskTrust, &trust);
         else if (Sending)
             reply = library.sendMailWithProgress(server.c_str(), recipients.c_str(), sender.c_str(),
                                                  subject_.c_str(), main_.c_str(), file_.c_str(),
@@ -192,6 +257,7 @@ bool clsMail::Send()
         else
             reply = library.sendMail(server.c_str(), recipients.c_str(), sender.c_str(),
                                      subject_.c_str(), main_.c_str(), file_.c_str());
+        Wipe(sender);
         const std::string result = library.Take(reply, missing);
         if (result.empty() && !missing)
             return true;

@@ -4,11 +4,18 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kestlin {
 
-// A server certificate that the system does not accept, as the user sees it
-// before deciding whether to trust it.
+// What the user is asked about a mail server.
+enum class TrustKind {
+    Certificate, // a certificate the system does not accept
+    PlainText, // a server without TLS that would get the password in clear
+};
+
+// A server certificate that the system does not accept, or a server that
+// offers no TLS, as the user sees it before deciding whether to trust it.
 struct ServerCertificate
 {
     std::string server; // "host:port"
@@ -17,14 +24,25 @@ struct ServerCertificate
     std::string fingerprint; // SHA-256 of the certificate, "AB:CD:…"
     std::string problem; // why it is not accepted, Japanese sentences
     std::string line; // the line of known-servers.txt that trusts it
+    TrustKind kind = TrustKind::Certificate;
 };
 
-// The question the window asks about such a certificate, in Japanese.
+// The question the window asks about such a certificate or server, in
+// Japanese.
 std::string TrustQuestion(const ServerCertificate &certificate);
+
+// The known-servers file at path checked line by line: true when it is
+// missing or every line is understood; false with the reasons, one a line.
+bool CheckKnownServers(const std::string &path, std::string &problems);
 
 class clsMail
 {
 public:
+    clsMail() = default;
+    // The password does not outlive the object in memory.
+    ~clsMail();
+    clsMail(const clsMail &) = default;
+    clsMail &operator=(const clsMail &) = default;
     bool Send();
     const std::string &GetErrMsg() const { return errMsg_; }
 
@@ -72,9 +90,13 @@ public:
     const std::string &GetKnownServers() const { return knownServers_; }
     void SetKnownServers(const std::string &value) { knownServers_ = value; }
     // Asked, with a known-servers file, about a certificate the system does
-    // not accept; true: trust it (the library stores it). Unset, or when it
-    // throws: refused, and the error text names the line to add.
+    // not accept, or whether a password may go in clear to a server without
+    // TLS; true: trust it (the library stores it). Unset, or when it throws:
+    // refused, and the error text names the line to add.
     std::function<bool(const ServerCertificate &)> TrustCertificate;
+    // What the library told during the last Send though the send went on
+    // (a line of the known-servers file not understood or not stored).
+    const std::vector<std::string> &GetNotices() const { return notices_; }
 
 private:
     static void Append(std::string &field, const std::string &value)
@@ -87,6 +109,7 @@ private:
     std::string userId_, password_;
     int32_t timeOut_ = 0;
     std::string knownServers_;
+    std::vector<std::string> notices_;
     std::string errMsg_;
 };
 

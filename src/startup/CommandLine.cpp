@@ -2,6 +2,7 @@
 
 #include "common/files.h"
 #include "common/userfolders.h"
+#include "mail/clsMail.h"
 #include "packaging/clsCryptFile.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsStore.h"
@@ -211,6 +212,13 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
     }
     if (const auto problem = CheckSettings(values)) {
         terminal.Fail(ini + "\n" + SettingsKeyOf(problem->field) + ": " + problem->message);
+        return kExitRefused;
+    }
+    // The servers the mailing step trusts are part of what it is set up with.
+    const std::string known = KnownServersPath(ini);
+    std::string problems;
+    if (fs::exists(fs::symlink_status(known)) && !CheckKnownServers(known, problems)) {
+        terminal.Fail(ini + "\n" + problems);
         return kExitRefused;
     }
     terminal.Say(ini + "\n設定ファイルに問題はありません。");

@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include "common/hostname.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -79,13 +81,17 @@ std::string BracketedHost(const std::string &host)
 bool ParseServer(const std::string &text, int defaultPort, Server &server, std::string &reason)
 {
     const std::vector<std::string> parts = Split(text, '\t');
-    server.host = Trim(parts[0]);
-    if (server.host.size() > 2 && server.host.front() == '[' && server.host.back() == ']')
-        server.host = server.host.substr(1, server.host.size() - 2);
-    if (server.host.empty()) {
+    const std::string host = Trim(parts[0]);
+    if (host.empty()) {
         reason = "サーバー名が指定されていません。";
         return false;
     }
+    // An IPv6 address may come without its brackets: the TAB ends it.
+    if (!kestlin::IsServerName(host) && !kestlin::IsServerName("[" + host + "]")) {
+        reason = "サーバー名が正しくありません: " + host;
+        return false;
+    }
+    server.host = kestlin::NormalServerName(host);
     long port = defaultPort;
     if (parts.size() > 1 && !Trim(parts[1]).empty() && !ParseNumber(parts[1], 1, 65535, port)) {
         reason = "ポート番号が正しくありません: " + parts[1];

@@ -17,7 +17,8 @@ struct Server
 std::string BracketedHost(const std::string &host);
 
 // "host" TAB "port" [TAB "time-out"]; false with a reason when the host is
-// missing or the port is not a number from 1 to 65535.
+// missing or no server name (see IsServerName), or the port is not a number
+// from 1 to 65535. The host comes out normalised (NormalServerName).
 bool ParseServer(const std::string &text, int defaultPort, Server &server, std::string &reason);
 
 struct Recipients

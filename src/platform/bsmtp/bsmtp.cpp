@@ -2,6 +2,7 @@
 #include "bsmtp.h"
 
 #include "arguments.h"
+#include "knownservers.h"
 #include "message.h"
 #include "pop3.h"
 #include "smtp.h"
@@ -9,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace {
@@ -55,21 +58,36 @@ std::optional<bsmtp::TrustRules> Rules(const char *knownServers, BsmtpTrust trus
         return std::nullopt;
     bsmtp::TrustRules rules;
     rules.knownServers = knownServers;
-    if (trust) {
-        rules.ask
-            = [trust, context](const std::string &server, const bsmtp::Certificate &certificate) {
-                  const std::string line = server + " " + certificate.pin;
-                  const BsmtpCertificate shown { server.c_str(),
-                                                 certificate.subject.c_str(),
-                                                 certificate.issuer.c_str(),
-                                                 certificate.validFrom.c_str(),
-                                                 certificate.validUntil.c_str(),
-                                                 certificate.fingerprint.c_str(),
-                                                 certificate.problem.c_str(),
-                                                 line.c_str() };
-                  return trust(context, &shown) != 0;
-              };
-    }
+    if (!trust)
+        return rules;
+    rules.ask = [trust, context](const std::string &server, const bsmtp::Certificate &certificate) {
+        const std::string line = server + " " + certificate.pin;
+        const BsmtpCertificate shown { server.c_str(),
+                                       certificate.subject.c_str(),
+                                       certificate.issuer.c_str(),
+                                       certificate.validFrom.c_str(),
+                                       certificate.validUntil.c_str(),
+                                       certificate.fingerprint.c_str(),
+                                       certificate.problem.c_str(),
+                                       line.c_str(),
+                                       BSMTP_ASK_CERTIFICATE };
+        return trust(context, &shown) != 0;
+    };
+    rules.askPlain = [trust, context](const std::string &server, const std::string &explanation) {
+        const std::string line = server + " no-tls";
+        const BsmtpCertificate shown {
+            server.c_str(), "", "", "", "", "", explanation.c_str(), line.c_str(), BSMTP_ASK_PLAIN
+        };
+        return trust(context, &shown) != 0;
+    };
+    // A retry reads the file again: each notice is told once.
+    auto told = std::make_shared<std::set<std::string>>();
+    rules.tell = [trust, context, told](const std::string &notice) {
+        if (!told->insert(notice).second)
+            return;
+        const BsmtpCertificate shown { "", "", "", "", "", "", notice.c_str(), "", BSMTP_NOTICE };
+        trust(context, &shown);
+    };
     return rules;
 }
 
@@ -162,6 +180,26 @@ extern "C" int RcvMailWithTrust(const char *server, const char *user, const char
 {
     const std::optional<bsmtp::TrustRules> rules = Rules(knownServers, trust, trustContext);
     return ReceiveGuarded(server, user, password, command, result, rules ? &*rules : nullptr);
+}
+
+extern "C" int BsmtpCheckKnownServers(const char *path, char **result)
+{
+    std::string text;
+    bool ok = false;
+    try {
+        bsmtp::KnownServers known(Text(path));
+        ok = known.Load(text);
+        for (const std::string &problem : known.problems())
+            text += problem + "\n";
+        ok = ok && known.problems().empty();
+        if (!ok && !text.empty() && text.back() != '\n')
+            text += "\n";
+    } catch (...) {
+        text = "known-servers.txt を確認できません。\n";
+    }
+    if (result)
+        *result = Copy(text);
+    return ok ? 1 : 0;
 }
 
 extern "C" void BsmtpFree(char *text)

@@ -26,7 +26,9 @@ extern "C" {
 /*
  * Submits one mail.
  *
- * server   "host" TAB "port" TAB "time-out": port empty means 25; port 465
+ * server   "host" TAB "port" TAB "time-out": host a host name, an IPv4
+ *          address or an IPv6 address (brackets optional), nothing else;
+ *          port empty means 25; port 465
  *          speaks TLS from the start, any other port switches to TLS with
  *          STARTTLS whenever the server offers it. The server certificate is
  *          checked against the system's trust store. The time-out, in
@@ -119,10 +121,15 @@ BSMTP_API char *SendMailWithProgress(const char *server, const char *to, const c
 BSMTP_API int RcvMail(const char *server, const char *user, const char *password,
                       const char *command, const char *folder, char **result);
 
+/* What a call of BsmtpTrust is about (BsmtpCertificate.kind). */
+#define BSMTP_ASK_CERTIFICATE 0 /* trust this certificate? */
+#define BSMTP_ASK_PLAIN 1 /* send the password in clear to a server without TLS? */
+#define BSMTP_NOTICE 2 /* only told, the answer is ignored: problem holds the text */
+
 /*
- * A server certificate that the system does not accept for the server, as
- * the user is shown it before deciding. Every text is UTF-8 and lives only
- * during the call that hands it over.
+ * A question for the user (or a notice), as the user is shown it before
+ * deciding. Every text is UTF-8, never NULL ("" where it does not apply),
+ * and lives only during the call that hands it over.
  */
 typedef struct BsmtpCertificate
 {
@@ -132,13 +139,15 @@ typedef struct BsmtpCertificate
     const char *validFrom; /* "YYYY/MM/DD HH:MM:SS UTC" */
     const char *validUntil;
     const char *fingerprint; /* SHA-256 of the certificate, "AB:CD:..." */
-    const char *problem; /* why it is not accepted: Japanese sentences */
-    const char *line; /* the line of known-servers.txt that trusts it */
+    const char *problem; /* why it is asked (or the notice): Japanese sentences */
+    const char *line; /* the line of known-servers.txt that a yes stores */
+    int kind; /* BSMTP_ASK_CERTIFICATE, BSMTP_ASK_PLAIN or BSMTP_NOTICE */
 } BsmtpCertificate;
 
 /*
- * Asked whether to trust a certificate; nonzero: trust it. Called from the
- * calling thread within the call, while the server waits.
+ * Asked whether to trust a certificate, or to send a password in clear;
+ * nonzero: yes. Called from the calling thread within the call, while the
+ * server waits.
  */
 typedef int (*BsmtpTrust)(void *context, const BsmtpCertificate *certificate);
 
@@ -147,24 +156,38 @@ typedef int (*BsmtpTrust)(void *context, const BsmtpCertificate *certificate);
  * known-servers.txt (see below), and a certificate the system does not
  * accept put to trust (which may be NULL: refused).
  *
- * With no sign-in method, on any port but 465, no password travels over
- * SMTP: STARTTLS is used whenever the server offers it and any certificate
- * will do; should the handshake itself fail (an old server), the mail goes
- * again on a new connection without TLS. Otherwise (a sign-in method, or
- * port 465) the certificate must be the one whose key known-servers.txt
- * holds for "host:port"; a different key is refused and trust is not asked.
- * A server without a stored key must have a certificate the system accepts
- * for the host as given, or one that trust accepts: its line is then added
- * to the file (and should the server have gone meanwhile, the exchange
- * starts once more without asking). A server that offered STARTTLS is remembered in the file; a
- * sign-in to such a server without TLS is refused. A refusal names the file
- * and ends with the line that would change the decision, on a line of its
- * own followed by CR LF.
+ * What may go where is decided for each connection from what the file
+ * knows of "host:port" (the host in lower case, without a final dot, an IPv6
+ * address in its canonical form):
+ * - A stored key decides alone: a certificate with another key is refused,
+ *   with or without a sign-in method, and trust is not asked.
+ * - A server recorded with "starttls", or with a stored key, never gets the
+ *   mail or a password without TLS: an offer struck out, a refused STARTTLS
+ *   or a failed handshake are refused.
+ * - Otherwise, with a sign-in method or on port 465, the certificate must be
+ *   one the system accepts for the host (its store and its OpenSSL security
+ *   level), or one that trust accepts: its key is then stored. With no
+ *   sign-in method any certificate will do; should the handshake itself
+ *   fail (an old server), the mail goes again on a new connection without
+ *   TLS.
+ * - A sign-in to a server that offers no TLS is asked about
+ *   (BSMTP_ASK_PLAIN) unless the file has "host:port no-tls"; a yes stores
+ *   that line.
+ * Once TLS worked with a server, "starttls" is stored for it. Should the
+ * server go while the user is asked, the exchange starts once more without
+ * asking. An existing file that cannot be read stops the call; lines not
+ * understood and lines that cannot be stored are told through trust as
+ * BSMTP_NOTICE, and a line not understood that names the server stops the
+ * call. A refusal names the file and ends with the line that would change the
+ * decision, on a line of its own followed by CR LF.
  *
  * known-servers.txt, one server a line (CR LF or LF; blank lines and lines
- * starting with "#" are skipped, and every line is kept when one is added):
+ * starting with "#" are skipped, and every line is kept when one is added;
+ * the file is written under a lock on "known-servers.txt.lock" beside it,
+ * replaced whole, through a symbolic link, mode 0600 when new):
  *   host:port sha256//<Base64 of the SHA-256 of the public key>
  *   host:port starttls
+ *   host:port no-tls
  */
 BSMTP_API char *SendMailWithTrust(const char *server, const char *to, const char *from,
                                   const char *subject, const char *body, const char *files,
@@ -178,6 +201,13 @@ BSMTP_API char *SendMailWithTrust(const char *server, const char *to, const char
 BSMTP_API int RcvMailWithTrust(const char *server, const char *user, const char *password,
                                const char *command, const char *folder, const char *knownServers,
                                BsmtpTrust trust, void *trustContext, char **result);
+
+/*
+ * Checks the known-servers.txt at path as SendMailWithTrust reads it: 1 when
+ * it is missing or every line is understood; 0 otherwise, with *result (to
+ * release with BsmtpFree) the reasons, one a line ended by LF.
+ */
+BSMTP_API int BsmtpCheckKnownServers(const char *path, char **result);
 
 /* Releases a text returned by this library; NULL is ignored. */
 BSMTP_API void BsmtpFree(char *text);
