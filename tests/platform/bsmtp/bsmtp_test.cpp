@@ -415,6 +415,37 @@ TEST_F(Smtp, TrustedCertificateCarriesTheMailAfterStartTls)
               std::string::npos);
 }
 
+// A key the system's security level refuses, under an authority the system
+// trusts: refused as curl refuses it, and nobody is asked about it.
+TEST_F(Smtp, WeakKeyUnderATrustedAuthorityIsRefused)
+{
+    SmtpOptions options;
+    options.startTls = true;
+    options.weakKey = true;
+    Start(options);
+    const std::string known = dir_ / "known-servers.txt";
+    const std::string reason = TrustingServersCa(server_, [&] {
+        const std::string server = ServerString(server_.port());
+        int asked = 0;
+        const BsmtpTrust ask = [](void *count, const BsmtpCertificate *) {
+            ++*static_cast<int *>(count);
+            return 1;
+        };
+        char *trusting
+            = SendMailWithTrust(server.c_str(), "<rcpt@kestlin.test>", Sender("PLAIN").c_str(),
+                                kSubject, "", "", known.c_str(), nullptr, nullptr, ask, &asked);
+        const std::string text = trusting ? trusting : "(null)";
+        BsmtpFree(trusting);
+        return text + "|" + std::to_string(asked) + "|" + Send(Sender("PLAIN"));
+    });
+    if (reason == "skip")
+        GTEST_SKIP() << "needs root for a trust store of its own";
+    EXPECT_NE(reason.find("EE certificate key too weak"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("|0|SMTPサーバーと暗号化通信ができません。"), std::string::npos)
+        << reason;
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
 TEST_F(Smtp, Port465SpeaksTlsFromTheStart)
 {
     std::string why;
