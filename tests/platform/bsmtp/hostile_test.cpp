@@ -43,6 +43,7 @@ struct Scenario
     bool pop3;
     Script script;
     const char *lead; // how the reason starts; empty: the mail goes
+    const char *method = ""; // a sign-in method of the sender, if any
 };
 
 Script JustInside(int delay)
@@ -96,6 +97,12 @@ const Scenario kScenarios[] = {
       kSilent },
     { "ClosesDuringTheMessage", false,
       kGreet + kEnvelope + Reply("354 go on") + Script { { Step::Close } }, kClosed },
+    // A CRAM-MD5 challenge of nothing gets no digest of the password.
+    { "CramMd5WithoutAChallenge", false,
+      kGreet + Reply("250-hostile.test\r\n250 AUTH CRAM-MD5") + Reply("334"), kBroken, "CRAM-MD5" },
+    { "CramMd5WithOnlyPadding", false,
+      kGreet + Reply("250-hostile.test\r\n250 AUTH CRAM-MD5") + Reply("334 ===="), kBroken,
+      "CRAM-MD5" },
     // POP3.
     { "Pop3OkayIsNotOk", true,
       Script { { Step::Send, "+OK ready\r\n" } } + Reply("-ERR") + Reply("+OK")
@@ -132,7 +139,9 @@ TEST_P(Hostile, NoSuccessWithoutAcceptanceAndNoWaitBeyondTheTimeOut)
     if (scenario.pop3) {
         sent = RcvMail(address.c_str(), "user", "password", "STAT", "/tmp", &text) == 1;
     } else {
-        text = SendMail(address.c_str(), "<a@kestlin.test>", "<me@kestlin.test>", "件名",
+        const std::string from = std::string("<me@kestlin.test>")
+                                 + (*scenario.method ? "\tuser:password\t" : "") + scenario.method;
+        text = SendMail(address.c_str(), "<a@kestlin.test>", from.c_str(), "件名",
                         "U01,me@kestlin.test\r\n\r\n\r\n", "");
         sent = text && !*text;
     }
