@@ -16,6 +16,7 @@
 #include <climits>
 #include <exception>
 #include <filesystem>
+#include <openssl/crypto.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -454,6 +455,7 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
         mail.SetPOP(smtp);
         mail.SetUserId(account);
         mail.SetPassword(password);
+        OPENSSL_cleanse(password.data(), password.size());
         mail.SetPort(static_cast<int32_t>(port));
         mail.SetCertify(static_cast<int16_t>(certify));
         mail.SetSubject(subject);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <openssl/crypto.h>
 #include <string_view>
 
 namespace bsmtp {
@@ -127,6 +128,12 @@ Recipients ParseRecipients(const std::string &text)
             current->push_back(entry);
     }
     return recipients;
+}
+
+void Wipe(std::string &secret)
+{
+    OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
 }
 
 bool ParseSender(const std::string &text, Sender &sender, std::string &reason)

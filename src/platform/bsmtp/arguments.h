@@ -36,6 +36,9 @@ struct Sender
     std::string method; // "", "LOGIN", "CRAM-MD5" or "PLAIN"
 };
 
+// Overwrites a password (or a text that holds one) before its memory goes.
+void Wipe(std::string &secret);
+
 // "<" address ">" [TAB "user:password" TAB method].
 bool ParseSender(const std::string &text, Sender &sender, std::string &reason);
 

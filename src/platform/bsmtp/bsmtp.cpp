@@ -42,13 +42,18 @@ std::string Send(const char *server, const char *to, const char *from, const cha
     if (recipients.to.empty() && recipients.cc.empty() && recipients.bcc.empty())
         return "宛先が指定されていません。";
     bsmtp::Sender sender;
-    if (!bsmtp::ParseSender(Text(from), sender, reason))
+    std::string fromText = Text(from);
+    const bool parsed = bsmtp::ParseSender(fromText, sender, reason);
+    bsmtp::Wipe(fromText);
+    if (!parsed)
         return reason;
     bsmtp::MessageSource message;
     if (!message.Prepare(sender, recipients, Text(subject), Text(body),
                          bsmtp::ParseAttachments(Text(files)), reason))
         return reason;
-    return bsmtp::Submit(target, sender, recipients, message, report, rules);
+    const std::string result = bsmtp::Submit(target, sender, recipients, message, report, rules);
+    bsmtp::Wipe(sender.password);
+    return result;
 }
 
 // The rules of the ...WithTrust entry points; nothing without a file.
@@ -124,7 +129,10 @@ bool Receive(const char *server, const char *user, const char *password, const c
         answer = "対応していないPOP3コマンドです: " + Text(command);
         return false;
     }
-    return bsmtp::Pop3Command(target, Text(user), Text(password), word, answer, rules);
+    std::string secret = Text(password);
+    const bool ok = bsmtp::Pop3Command(target, Text(user), secret, word, answer, rules);
+    bsmtp::Wipe(secret);
+    return ok;
 }
 
 int ReceiveGuarded(const char *server, const char *user, const char *password, const char *command,

@@ -191,8 +191,10 @@ bool Session::SignIn(const Sender &sender)
                                 + " に対応していません。(対応: " + offered + ")");
     }
     if (sender.method == "PLAIN") {
-        const std::string credentials = '\0' + sender.user + '\0' + sender.password;
-        if (!Ask("AUTH PLAIN " + Base64(credentials), "AUTH"))
+        std::string credentials = Base64('\0' + sender.user + '\0' + sender.password);
+        const bool asked = Ask("AUTH PLAIN " + credentials, "AUTH");
+        Wipe(credentials);
+        if (!asked)
             return false;
     } else if (sender.method == "LOGIN") {
         if (!Ask("AUTH LOGIN") || (code_ == 334 && !Ask(Base64(sender.user), "AUTH"))
