@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <mutex>
 #include <openssl/x509_vfy.h>
 #include <poll.h>
@@ -45,11 +46,18 @@ int LimitSendBuffer(void *, curl_socket_t socket, curlsocktype purpose)
     return CURL_SOCKOPT_OK;
 }
 
+// A program started meanwhile (by the caller, on another thread) does not
+// inherit the connection.
+curl_socket_t OpenCloseOnExec(void *, curlsocktype, curl_sockaddr *address)
+{
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 // TLS after STARTTLS: a second handle speaks it over the socket that the
 // first one connected (a copy of the descriptor, which that handle closes).
 curl_socket_t SameSocket(void *socket, curlsocktype, curl_sockaddr *)
 {
-    return ::dup(*static_cast<curl_socket_t *>(socket));
+    return ::fcntl(*static_cast<curl_socket_t *>(socket), F_DUPFD_CLOEXEC, 0);
 }
 
 int AlreadyConnected(void *, curl_socket_t, curlsocktype)
@@ -145,6 +153,7 @@ bool Connection::Open(bool tls)
     if (!plain_)
         return Break(std::string(leads_.connect) + "curl_easy_init");
     curl_easy_setopt(plain_, CURLOPT_SOCKOPTFUNCTION, &LimitSendBuffer);
+    curl_easy_setopt(plain_, CURLOPT_OPENSOCKETFUNCTION, &OpenCloseOnExec);
     const CURLcode code = curl_easy_perform(plain_);
     if (code != CURLE_OK)
         return Break(ConnectFailure(code, plain_));
