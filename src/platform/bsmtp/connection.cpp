@@ -141,14 +141,14 @@ bool Connection::Open(bool tls)
     // What is not known for sure is not taken as nothing known.
     std::string reason;
     if (rules_ && !known_.Load(reason))
-        return Break(leads_.connect + reason);
+        return Break(reason);
     if (rules_ && rules_->tell) {
         for (const std::string &problem : known_.problems())
             rules_->tell(problem);
     }
     if (rules_ && known_.Unclear(key_))
-        return Break(std::string(leads_.connect) + known_.path() + " に " + key_
-                     + " の読み取れない行があるため、中止しました。その行を直してください。");
+        return Break(known_.path() + " に " + key_
+                     + " の読み取れない行があるため、送信を中止しました。その行を直してください。");
     plain_ = ConnectOnly(Url("http"), server_.timeoutSeconds, error_);
     if (!plain_)
         return Break(std::string(leads_.connect) + "curl_easy_init");

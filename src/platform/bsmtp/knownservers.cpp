@@ -186,7 +186,8 @@ bool KnownServers::Load(std::string &reason)
     std::string bytes;
     int error = 0;
     if (!ReadAll(path_, bytes, error)) {
-        reason = "信頼するサーバーの記録を読み取れません。" + SystemReason(path_, error);
+        reason = "信頼するメールサーバーの記録を読み取れないため、送信を中止しました。"
+                 + SystemReason(path_, error);
         return false;
     }
     Parse(std::move(bytes));
