@@ -303,6 +303,16 @@ TEST_F(Trust, FileThatCannotBeReadStopsAndOddLinesAreTold)
     reason = Send("", &question);
     EXPECT_NE(reason.find("読み取れない行"), std::string::npos) << reason;
     EXPECT_EQ(server_.MailCommands(), 1);
+
+    // A record that cannot be stored is told; the report goes all the same.
+    std::filesystem::remove(known_);
+    std::filesystem::remove(known_ + ".lock");
+    std::filesystem::create_directory(known_ + ".lock");
+    question.notices.clear();
+    ASSERT_EQ(Send("", &question), "");
+    ASSERT_EQ(question.notices.size(), 1u);
+    EXPECT_NE(question.notices[0].find("記録できませんでした"), std::string::npos);
+    EXPECT_NE(question.notices[0].find(Key() + " starttls"), std::string::npos);
 }
 
 // A centrally kept file reached through a link stays linked; writers that
