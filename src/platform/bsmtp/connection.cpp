@@ -138,6 +138,7 @@ std::string Connection::Url(const char *scheme) const
 
 bool Connection::Open(bool tls)
 {
+    tlsFromTheStart_ = tls;
     // What is not known for sure is not taken as nothing known.
     std::string reason;
     if (rules_ && !known_.Load(reason))
@@ -208,7 +209,7 @@ TrustFacts Connection::Facts(Tls tls, const std::string &pin) const
 {
     TrustFacts facts;
     facts.secret = secret_;
-    facts.tlsChosen = server_.port == 465 || server_.port == 995;
+    facts.tlsChosen = tlsFromTheStart_;
     facts.tls = tls;
     const std::vector<std::string> pins = known_.Pins(key_);
     facts.pin = pins.empty()

@@ -105,6 +105,7 @@ private:
     KnownServers known_;
     std::string key_; // the server as known-servers.txt names it
     bool secret_ = false;
+    bool tlsFromTheStart_ = false;
     bool retryWithoutTls_ = false;
     bool trustedByUser_ = false;
     CURL *plain_ = nullptr;
