@@ -79,20 +79,26 @@ std::string BracketedHost(const std::string &host)
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
-bool ParseServer(const std::string &text, int defaultPort, Server &server, std::string &reason)
+bool ParseHost(const std::string &text, std::string &host, std::string &reason)
 {
-    const std::vector<std::string> parts = Split(text, '\t');
-    const std::string host = Trim(parts[0]);
-    if (host.empty()) {
+    if (text.empty()) {
         reason = "サーバー名が指定されていません。";
         return false;
     }
-    // An IPv6 address may come without its brackets: the TAB ends it.
-    if (!kestlin::IsServerName(host) && !kestlin::IsServerName("[" + host + "]")) {
-        reason = "サーバー名が正しくありません: " + host;
+    // An IPv6 address may come without its brackets: nothing follows it.
+    if (!kestlin::IsServerName(text) && !kestlin::IsServerName("[" + text + "]")) {
+        reason = "サーバー名が正しくありません: " + text;
         return false;
     }
-    server.host = kestlin::NormalServerName(host);
+    host = kestlin::NormalServerName(text);
+    return true;
+}
+
+bool ParseServer(const std::string &text, int defaultPort, Server &server, std::string &reason)
+{
+    const std::vector<std::string> parts = Split(text, '\t');
+    if (!ParseHost(Trim(parts[0]), server.host, reason))
+        return false;
     long port = defaultPort;
     if (parts.size() > 1 && !Trim(parts[1]).empty() && !ParseNumber(parts[1], 1, 65535, port)) {
         reason = "ポート番号が正しくありません: " + parts[1];

@@ -16,6 +16,10 @@ struct Server
 // IPv6 address in brackets, anything else as it is.
 std::string BracketedHost(const std::string &host);
 
+// A host name, an IPv4 address or an IPv6 address (brackets optional) and
+// nothing else, normalised (NormalServerName); false with a reason.
+bool ParseHost(const std::string &text, std::string &host, std::string &reason);
+
 // "host" TAB "port" [TAB "time-out"]; false with a reason when the host is
 // missing or no server name (see IsServerName), or the port is not a number
 // from 1 to 65535. The host comes out normalised (NormalServerName).
