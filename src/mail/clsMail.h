@@ -78,10 +78,11 @@ public:
     // Raised on the thread that calls Send; an exception it throws is dropped.
     std::function<void(int64_t sent, int64_t total)> Sending;
 
-    // known-servers.txt: the servers whose certificate was accepted and those
-    // that offered TLS before. Set, Send uses the library's rules for it:
-    // TLS whenever offered, any certificate where no password travels, and a
-    // stored or accepted one where one does. Empty, Send checks certificates
+    // known-servers.txt: the servers whose certificate was accepted, those
+    // with which TLS worked, and those allowed a password in clear. Set, Send
+    // uses the library's rules for it (BsmtpSubmission.knownServers): TLS
+    // whenever offered, stored keys and records binding every method, and no
+    // password in clear unless allowed. Empty, Send checks certificates
     // against the system only.
     void SetKnownServers(const std::string &value) { knownServers_ = value; }
     // Asked, with a known-servers file, about a certificate the system does
