@@ -17,6 +17,7 @@
 #include <climits>
 #include <exception>
 #include <filesystem>
+#include <openssl/crypto.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -412,6 +413,11 @@ void SendPipeline::FncEncrypt(std::string &errText, bool &ok)
     });
 }
 
+std::string KnownServersPath(const std::string &iniFilePath)
+{
+    return (std::filesystem::path(iniFilePath).parent_path() / "known-servers.txt").string();
+}
+
 void SendPipeline::FncSendMail(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
@@ -450,6 +456,7 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
         mail.SetPOPPort(static_cast<int32_t>(popPort));
         mail.SetUserId(account);
         mail.SetPassword(password);
+        OPENSSL_cleanse(password.data(), password.size());
         mail.SetPort(static_cast<int32_t>(port));
         mail.SetCertify(static_cast<int16_t>(certify));
         mail.SetSubject(subject);
@@ -461,16 +468,17 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
             mail.Sending
                 = [this](int64_t sent, int64_t total) { progress_->BytesDone(sent, total); };
         }
-        // Accepted servers live beside the settings, so that another settings
-        // file brings its own.
-        mail.SetKnownServers(
-            (std::filesystem::path(iniFilePath_).parent_path() / "known-servers.txt").string());
+        mail.SetKnownServers(KnownServersPath(iniFilePath_));
         mail.TrustCertificate = [this](const ServerCertificate &certificate) {
             return display_.ShowMessage(TrustQuestion(certificate), kAppTitle, MsgIcon::Question,
                                         MsgButtons::YesNo)
                    == MsgResult::Yes;
         };
-        if (!mail.Send()) {
+        const bool sent = mail.Send();
+        // Told once the server is done with us: the send went on regardless.
+        for (const std::string &notice : mail.GetNotices())
+            display_.ShowMessage(notice, kAppTitle, MsgIcon::Exclamation, MsgButtons::Ok);
+        if (!sent) {
             Fail(errText, OrDescription(mail.GetErrMsg(), EIO));
             return;
         }

@@ -15,6 +15,10 @@ namespace kestlin {
 
 class Display;
 
+// known-servers.txt, the servers the mailing step trusts: beside the settings
+// file, so that another settings file brings its own.
+std::string KnownServersPath(const std::string &iniFilePath);
+
 // What the pipeline needs of the attachment list control. Called only from the
 // thread that owns the list.
 class AttachmentList
