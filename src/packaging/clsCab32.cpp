@@ -158,15 +158,10 @@ bool clsCab32::ExtractCommand(std::string &command)
     return true;
 }
 
-bool clsCab32::Cabcmp(uint32_t ownerWindow)
+bool clsCab32::Cabcmp()
 {
-    owner_ = ownerWindow;
     // A reason left over from an earlier call would be shown for this one.
     errMsg_.clear();
-    if (owner_ == 0) {
-        errMsg_ = "圧縮解凍処理の親ウィンドウがありません。";
-        return false;
-    }
     SharedLibrary library;
     if (!library.Load(Cab32LibraryName(), errMsg_))
         return false;
@@ -180,10 +175,10 @@ bool clsCab32::Cabcmp(uint32_t ownerWindow)
     bool extract = check(inFile_.c_str(), 1) != 0;
     if (!(extract ? ExtractCommand(command) : CompressCommand(command)))
         return false;
-    // The library's own words say why (a full disk reads as one).
+    // The library shows no window, so it has no owner window to be given;
+    // its own words say why it failed (a full disk reads as one).
     std::string output(4096, '\0');
-    int32_t result
-        = cab(owner_, command.c_str(), output.data(), static_cast<int32_t>(output.size()));
+    int32_t result = cab(0, command.c_str(), output.data(), static_cast<int32_t>(output.size()));
     if (result != 0) {
         output.resize(std::strlen(output.c_str()));
         errMsg_ = "圧縮解凍処理にに失敗しました。Error Code:0x" + HexCode(result);

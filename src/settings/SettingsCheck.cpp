@@ -3,6 +3,7 @@
 #include "common/basCommon.h"
 #include "common/cp932.h"
 #include "common/files.h"
+#include "common/hostname.h"
 
 #include <array>
 #include <string_view>
@@ -65,6 +66,14 @@ constexpr std::array kLength {
                "ｼｽﾃﾑ設定の添付ﾌｧｲﾙLOGの出力先が入力文字数をオーバーしています" },
     TextRule { F::txtSTemp, &V::sTemp,
                "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞの出力先が入力文字数をオーバーしています" },
+};
+
+// The server reaches a URL: anything but a name or an address there would
+// change the host or port that is reached.
+constexpr std::array kServer {
+    TextRule { F::txtMSmtp, &V::mSmtp,
+               "ﾒｰﾙ設定のSMTPにはサーバー名、IPv4アドレス、または [ ] で囲んだIPv6アドレスを"
+               "入力してください。" },
 };
 
 constexpr std::array kAddress {
@@ -132,6 +141,13 @@ bool HasQuote(const std::string &text)
     return text.find('"') != std::string::npos;
 }
 
+bool NoServerName(const std::string &text)
+{
+    const size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos
+           || !IsServerName(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
 bool TooLong(const std::string &text)
 {
     return cp932::ByteLength(text) > kMaxSettingBytes;
@@ -168,6 +184,8 @@ std::optional<SettingsCheckFailure> CheckSettings(const SettingsValues &values)
     if (Result r = CheckRequired(values))
         return r;
     if (Result r = FirstFailing(kLength, values, TooLong))
+        return r;
+    if (Result r = FirstFailing(kServer, values, NoServerName))
         return r;
     if (Result r = CheckAddresses(values))
         return r;

@@ -377,7 +377,8 @@ bool frmIniFile::FncLoadIni(int16_t mode)
             failure = stop.message;
             ShowValues(values);
         } else if (mode == 0) {
-            ShowValues(FirstTimeSettings(GetSpecialFolder(5), LocateFiles().workFolder));
+            ShowValues(
+                FirstTimeSettings(GetSpecialFolder(kDocumentsFolder), LocateFiles().workFolder));
         }
     } catch (const std::exception &e) {
         failure = e.what();
@@ -511,12 +512,12 @@ bool frmIniFile::FncSaveIni()
 
 void frmIniFile::OnFolderButton(int index)
 {
-    std::string chosen = BrowseFolder(display_, 0);
-    std::erase(chosen, '\0');
-    if (chosen == "2")
+    std::optional<std::string> chosen = BrowseFolder(display_, 0);
+    if (!chosen)
         return;
+    std::erase(*chosen, '\0');
     QLineEdit *target[] = { txtSLog_, txtSTempLog_, txtSTemp_ };
-    target[index]->setText(Q(chosen));
+    target[index]->setText(Q(*chosen));
 }
 
 void frmIniFile::OnEstablish()

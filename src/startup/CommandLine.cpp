@@ -2,6 +2,7 @@
 
 #include "common/files.h"
 #include "common/userfolders.h"
+#include "mail/clsMail.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
@@ -172,6 +173,13 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
     }
     if (const auto problem = CheckSettings(values)) {
         terminal.Fail(ini + "\n" + KeyLabel(KeyOfField(problem->field)) + ": " + problem->message);
+        return kExitRefused;
+    }
+    // The servers the mailing step trusts are part of what it is set up with.
+    const std::string known = KnownServersPath(ini);
+    std::string problems;
+    if (fs::exists(fs::symlink_status(known)) && !CheckKnownServers(known, problems)) {
+        terminal.Fail(ini + "\n" + problems);
         return kExitRefused;
     }
     terminal.Say(ini + "\n設定ファイルに問題はありません。");

@@ -135,9 +135,6 @@ void RunSendWithProgress(const SendWindowParts &parts)
     pipeline.strSendFile = *parts.strSendFile;
     pipeline.OwnerLock(InstanceLock::LockFilePath(
         std::filesystem::path(parts.iniFilePath).parent_path().string()));
-    // The cabinet library wants a window; the main window's handle, cut to
-    // the library's 32 bits, and never 0.
-    pipeline.OwnerWindow(parts.owner ? static_cast<uint32_t>(parts.owner->window()->winId()) : 1);
 
     if (!pipeline.Begin())
         return;

@@ -19,6 +19,7 @@
 #include <climits>
 #include <exception>
 #include <filesystem>
+#include <openssl/crypto.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,8 +31,6 @@ namespace {
 // The body file the pipeline writes beside the reports, and the archive of both.
 constexpr const char *kBodyFileName = "MAIN_TEXT.txt";
 constexpr const char *kArchiveName = "TEMPU_FILE.cab";
-// Shell folder code of the user's documents folder.
-constexpr int32_t kDocumentsFolder = 5;
 
 constexpr const char *kEmptyList = "添付ファイルを指定してください。";
 constexpr const char *kMissingFiles = "存在しないﾌｧｲﾙが添付ﾌｧｲﾙとして指定されています。\r\n"
@@ -191,8 +190,9 @@ SendOutcome SendPipeline::RunSteps()
             return FailStep(step.name, kInterrupted, true);
     }
 
-    // The one clock read of the submission: the mailed file's name, the
-    // submission log's name and the success message all show this second.
+    // The submission's time stamp: the mailed file's name, the submission
+    // log's name and the success message all show this second. (The folder
+    // FncMoveLog copies the work files into reads the clock again, later.)
     const DateTime stamp = clock_();
     ClaimNames(stamp);
     for (const char *name : { "FncFixFileName", "FncEncrypt" }) {
@@ -657,7 +657,7 @@ void SendPipeline::FncCompress(std::string &errText, bool &ok)
         cab.Silent(true);
         cab.InFile(JoinPath(strWorkSpace, "Temp"));
         cab.OutFile(JoinPath(strWorkSpace, kArchiveName));
-        if (!cab.Cabcmp(ownerWindow_)) {
+        if (!cab.Cabcmp()) {
             Fail(errText, OrDescription(cab.GetErrMsg(), EIO));
             return;
         }
@@ -692,6 +692,11 @@ void SendPipeline::FncEncrypt(std::string &errText, bool &ok)
         }
         ok = true;
     });
+}
+
+std::string KnownServersPath(const std::string &iniFilePath)
+{
+    return (std::filesystem::path(iniFilePath).parent_path() / "known-servers.txt").string();
 }
 
 void SendPipeline::FncSendMail(std::string &errText, bool &ok)
@@ -732,6 +737,7 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
         mail.SetPOPPort(static_cast<int32_t>(popPort));
         mail.SetUserId(account);
         mail.SetPassword(password);
+        OPENSSL_cleanse(password.data(), password.size());
         mail.SetPort(static_cast<int32_t>(port));
         mail.SetCertify(static_cast<int16_t>(certify));
         mail.SetSubject(subject);
@@ -757,10 +763,7 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
             if (progress_)
                 progress_->BytesDone(sent, total);
         };
-        // Accepted servers live beside the settings, so that another settings
-        // file brings its own.
-        mail.SetKnownServers(
-            (std::filesystem::path(iniFilePath_).parent_path() / "known-servers.txt").string());
+        mail.SetKnownServers(KnownServersPath(iniFilePath_));
         mail.TrustCertificate = [this](const ServerCertificate &certificate) {
             return display_.ShowMessage(TrustQuestion(certificate), kAppTitle, MsgIcon::Question,
                                         MsgButtons::YesNo)
@@ -769,6 +772,9 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
         delivery_ = static_cast<int>(MailDelivery::NotSent);
         const bool sent = mail.Send();
         delivery_ = static_cast<int>(mail.GetDelivery());
+        // Told once the server is done with us: the send went on regardless.
+        for (const std::string &notice : mail.GetNotices())
+            display_.ShowMessage(notice, kAppTitle, MsgIcon::Exclamation, MsgButtons::Ok);
         if (!sent) {
             Fail(errText, OrDescription(mail.GetErrMsg(), EIO));
             return;

@@ -17,6 +17,10 @@ namespace kestlin {
 
 class Display;
 
+// known-servers.txt, the servers the mailing step trusts: beside the settings
+// file, so that another settings file brings its own.
+std::string KnownServersPath(const std::string &iniFilePath);
+
 // What the pipeline needs of the attachment list control. Called only from the
 // thread that owns the list.
 class AttachmentList
@@ -75,9 +79,6 @@ class SendPipeline
 public:
     SendPipeline(Display &display, AttachmentList &list, std::string iniFilePath);
 
-    // The handle handed to the cabinet library as owner window. The library
-    // refuses 0; without a window, 1 stands for "no window of ours".
-    void OwnerWindow(uint32_t handle) { ownerWindow_ = handle ? handle : 1; }
     void Progress(SendProgress *progress) { progress_ = progress; }
     // The clock read for the time stamps; the system clock unless a test sets one.
     void Clock(std::function<DateTime()> clock) { clock_ = std::move(clock); }
@@ -149,7 +150,6 @@ private:
     Display &display_;
     AttachmentList &list_;
     std::string iniFilePath_;
-    uint32_t ownerWindow_ = 1;
     SendProgress *progress_ = nullptr;
     std::function<DateTime()> clock_;
     // The list's entries as the pre-check saw them: the steps read these, not

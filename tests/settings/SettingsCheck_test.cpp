@@ -248,6 +248,22 @@ TEST(SettingsCheck, AddressesAreCheckedReplyFirstWithTheReason)
                                        "電子メールに使用できない文字が入力されています。" });
 }
 
+// Anything that would change the host or port a URL reaches is refused.
+TEST(SettingsCheck, SmtpServerIsANameOrAnAddress)
+{
+    TempDir dir;
+    SettingsValues v = Valid(dir);
+    for (const char *good : { "[2001:db8::25]", "192.0.2.25", " mail.example.jp. " }) {
+        v.mSmtp = good;
+        EXPECT_FALSE(CheckSettings(v).has_value()) << good;
+    }
+    for (const char *bad : { "mail.example.test#x", "user@mail.example.jp", "2001:db8::25" }) {
+        v.mSmtp = bad;
+        ExpectFailure(v, { F::txtMSmtp, "ﾒｰﾙ設定のSMTPにはサーバー名、IPv4アドレス、または [ ] "
+                                        "で囲んだIPv6アドレスを入力してください。" });
+    }
+}
+
 TEST(SettingsCheck, FoldersMustNameSomethingThatExists)
 {
     TempDir dir;

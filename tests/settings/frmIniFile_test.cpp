@@ -118,7 +118,7 @@ TEST_F(SettingsDialog, FirstOpeningShowsTheFirstTimeValues)
     EXPECT_EQ(Text("txtMPort"), "25");
     EXPECT_EQ(Text("txtMSubject"), "【石油動態報告】");
     EXPECT_EQ(Text("txtMMailAdress"), kReportMailbox);
-    EXPECT_EQ(Text("txtSLog"), GetSpecialFolder(5));
+    EXPECT_EQ(Text("txtSLog"), GetSpecialFolder(kDocumentsFolder));
     EXPECT_EQ(Text("txtSTempLog"), ProgramFolder());
     EXPECT_EQ(Text("txtSTemp"), ProgramFolder());
     for (const char *empty : { "txtUUserId", "txtUPassWord", "txtUMailAdress", "txtMSmtp",
@@ -441,7 +441,9 @@ TEST_F(SettingsDialog, FailedSaveShowsTheReasonAndStaysOpen)
     frmIniFile locked(nullptr, display, folder + "/Kestlin.INI");
     locked.show();
     for (auto *edit : locked.findChildren<QLineEdit *>())
-        edit->setText(edit->objectName() == "txtMPort" ? "25" : "x@y");
+        edit->setText(edit->objectName() == "txtMPort"   ? "25"
+                      : edit->objectName() == "txtMSmtp" ? "smtp.example.co.jp"
+                                                         : "x@y");
     for (const char *name : { "txtSLog", "txtSTempLog", "txtSTemp" })
         locked.findChild<QLineEdit *>(name)->setText(QString::fromStdString(dir.path()));
     {

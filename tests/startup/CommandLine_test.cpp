@@ -319,6 +319,32 @@ TEST_F(CommandLineTest, UntrustedCertificatePrintsTheLineToAdd)
     EXPECT_TRUE(tls.Received().at(0).tls);
 }
 
+// A password would go in clear: refused with the line that allows it. With
+// that line the report goes; a line not understood is told with its number,
+// by --check as a problem and by --send on the way.
+TEST_F(CommandLineTest, ServerWithoutTlsPrintsTheLineToAllowIt)
+{
+    Settings(smtp.port(), "report@authority.example.jp", "2");
+    const std::string known = bin + "/known-servers.txt";
+    const std::string allow = "127.0.0.1:" + std::to_string(smtp.port()) + " no-tls";
+    const Result refused = Run({ "--send", report });
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_TRUE(Contains(refused.err, "このサーバーは暗号化に対応していません。")) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, known + " に加えると")) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "\n" + allow + "\n")) << refused.err;
+    EXPECT_EQ(smtp.MailCommands(), 0);
+
+    WriteFile(known, allow + "\nmail.example.jp:587 sha256\n");
+    const Result check = Run({ "--check" });
+    EXPECT_EQ(check.status, 2);
+    EXPECT_TRUE(Contains(check.err, known + " の 2 行目")) << check.err;
+    const Result sent = Run({ "--send", report });
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_TRUE(Contains(sent.err, known + " の 2 行目")) << sent.err;
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    EXPECT_EQ(smtp.Received().at(0).mechanism, "LOGIN");
+}
+
 TEST_F(CommandLineTest, OneCopyAtATimeWhicheverWayItStarted)
 {
     // The window holds the settings: a send is refused at once.

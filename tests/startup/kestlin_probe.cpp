@@ -1,11 +1,13 @@
 // A test companion of the program, built only with the tests. It runs the
 // program's own start-up from wherever it is copied and prints what the user
 // would have been shown (mode "start"), or it shows the main window with a few
-// files in its list and saves pictures of it, of three of its messages and of
-// its file chooser (mode "screenshots").
+// files in its list and saves pictures of it, of three of its messages, of its
+// file chooser, of the settings dialog and of the About box (mode "screenshots").
 #include "common/QtDisplay.h"
+#include "common/frmAbout.h"
 #include "common/userfolders.h"
 #include "mail/clsMail.h"
+#include "settings/frmIniFile.h"
 #include "startup/Appearance.h"
 #include "startup/KestlinStart.h"
 #include "startup/SendSteps.h"
@@ -21,6 +23,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -81,6 +84,27 @@ QMimeData *FileDrop(const QStringList &files)
     return data;
 }
 
+// The settings dialog as it first opens (no settings file yet) and the About
+// box of the main window.
+bool SaveDialogs(QWidget &mainWindow, const QString &outDir)
+{
+    QTemporaryDir dir;
+    PrintingDisplay display;
+    kestlin::frmIniFile dialog(nullptr, display,
+                               dir.filePath(QStringLiteral("Kestlin.INI")).toStdString());
+    dialog.show();
+    Settle();
+    bool ok = Save(dialog.grab(), QDir(outDir).filePath(QStringLiteral("settings-dialog.png")));
+    dialog.close();
+
+    kestlin::frmAbout about(&mainWindow);
+    about.show();
+    Settle();
+    ok = Save(about.grab(), QDir(outDir).filePath(QStringLiteral("about-box.png"))) && ok;
+    about.close();
+    return ok;
+}
+
 // args: settings file, folder for the pictures, files to list.
 int Screenshots(const QStringList &args)
 {
@@ -138,6 +162,13 @@ int Screenshots(const QStringList &args)
               "D4:60:1E:A9:3C:72:B5:08:E6:4D:99:1F:C3:5A:82:70",
               "この証明書は、このコンピューターが信頼する認証局のものではありません。", "" }),
         kestlin::kAppTitle, kestlin::MsgIcon::Question, kestlin::MsgButtons::YesNo);
+    saveNextMessage(QStringLiteral("plain-text-question.png"));
+    display.ShowMessage(
+        kestlin::TrustQuestion(
+            { "mail.example.co.jp:25", "", "", "", "", "",
+              "暗号化しないと、途中の経路でパスワードを読み取られるおそれがあります。",
+              "mail.example.co.jp:25 no-tls", kestlin::TrustKind::PlainText }),
+        kestlin::kAppTitle, kestlin::MsgIcon::Question, kestlin::MsgButtons::YesNo);
 
     // The file chooser of "ﾌｧｲﾙ追加", Qt's own, in Japanese, in the folder of the files.
     QDir::setCurrent(QFileInfo(files.first()).absolutePath());
@@ -158,6 +189,7 @@ int Screenshots(const QStringList &args)
         }
     });
     window.cmdAdd()->click();
+    ok = SaveDialogs(window, outDir) && ok;
     return ok && chooserSeen ? 0 : 1;
 }
 
