@@ -401,10 +401,11 @@ TEST_F(CommandLineTest, KilledAfterAcceptanceIsLoggedAtTheNextStartNeverSentTwic
         ASSERT_EQ(::mkfifo(pipes.back().c_str(), 0600), 0);
     }
     const pid_t first = Start("kestlin", { "--send", report }, false);
-    ASSERT_TRUE(WaitForRecord("state=accepted"));
+    const bool accepted = WaitForRecord("state=accepted");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ::kill(first, SIGKILL);
     Wait(first);
+    ASSERT_TRUE(accepted);
     ASSERT_TRUE(smtp.WaitForMessages(1));
     for (const std::string &pipe : pipes)
         fs::remove(pipe);
@@ -439,10 +440,11 @@ TEST_F(CommandLineTest, LostFinalReplyIsMayHaveBeenSentWithTheCopiesKept)
     ASSERT_TRUE(holding.Start(options, reason)) << reason;
     Settings(holding.port(), "report@authority.example.jp");
     const pid_t first = Start("kestlin", { "--send", report }, false);
-    ASSERT_TRUE(WaitForRecord("state=started"));
+    const bool started = WaitForRecord("state=started");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ::kill(first, SIGTERM);
+    ::kill(first, started ? SIGTERM : SIGKILL);
     const Result ended = Wait(first);
+    ASSERT_TRUE(started);
     EXPECT_EQ(ended.status, 4);
     EXPECT_TRUE(Contains(ended.err, "届いている可能性があります")) << ended.err;
     EXPECT_TRUE(fs::exists(record));
@@ -493,10 +495,11 @@ TEST_F(CommandLineTest, EndedBeforeTheMessageSendsNothingAndLeavesNothing)
     Settings(silent.port(), "report@authority.example.jp");
     for (const int sig : { SIGTERM, SIGKILL }) {
         const pid_t run = Start("kestlin", { "--send", report }, false);
-        ASSERT_TRUE(WaitForRecord("state=prepared"));
+        const bool prepared = WaitForRecord("state=prepared");
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        ::kill(run, sig);
+        ::kill(run, prepared ? sig : SIGKILL);
         const Result ended = Wait(run);
+        ASSERT_TRUE(prepared);
         if (sig == SIGTERM) {
             EXPECT_EQ(ended.status, 3);
             EXPECT_TRUE(Contains(ended.err, "何も送信していません"));
