@@ -89,6 +89,18 @@ constexpr std::array kFolder {
     TextRule { F::txtSTemp, &V::sTemp, "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞが存在しません。" },
 };
 
+// The cabinet library's command line quotes each path with '"' and has no
+// escape for one inside: such a folder would break every submission.
+constexpr std::array kFolderCharacters {
+    TextRule { F::txtSLog, &V::sLog,
+               "ｼｽﾃﾑ設定のLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" },
+    TextRule {
+        F::txtSTempLog, &V::sTempLog,
+        "ｼｽﾃﾑ設定の添付ﾌｧｲﾙLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" },
+    TextRule { F::txtSTemp, &V::sTemp,
+               "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞに「\"」は使えません。フォルダ名を変更してください。" },
+};
+
 using Result = std::optional<SettingsCheckFailure>;
 
 template<typename Rules, typename Fails>
@@ -122,6 +134,11 @@ Result CheckAddresses(const SettingsValues &values)
             return SettingsCheckFailure { rule.field, std::string(rule.message) + "\r\n" + reason };
     }
     return std::nullopt;
+}
+
+bool HasQuote(const std::string &text)
+{
+    return text.find('"') != std::string::npos;
 }
 
 bool NoServerName(const std::string &text)
@@ -171,6 +188,8 @@ std::optional<SettingsCheckFailure> CheckSettings(const SettingsValues &values)
     if (Result r = FirstFailing(kServer, values, NoServerName))
         return r;
     if (Result r = CheckAddresses(values))
+        return r;
+    if (Result r = FirstFailing(kFolderCharacters, values, HasQuote))
         return r;
     return FirstFailing(kFolder, values, NothingThere);
 }

@@ -2,6 +2,7 @@
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -277,6 +278,23 @@ TEST(SettingsCheck, FoldersMustNameSomethingThatExists)
     v.sTempLog = dir.path();
     v.sTemp = dir / "gone/deeper";
     ExpectFailure(v, { F::txtSTemp, "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞが存在しません。" });
+}
+
+// A '"' cannot travel on the cabinet library's command line: refused even for
+// a folder that exists, before the existence check.
+TEST(SettingsCheck, FolderWithAQuoteIsRefused)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "a\"b");
+    SettingsValues v = Valid(dir);
+    v.sTemp = dir / "a\"b";
+    ExpectFailure(v, { F::txtSTemp,
+                       "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞに「\"」は使えません。フォルダ名を変更してください。" });
+    v.sTemp = dir.path();
+    v.sLog = dir / "gone\"";
+    ExpectFailure(v,
+                  { F::txtSLog,
+                    "ｼｽﾃﾑ設定のLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" });
 }
 
 TEST(StoredNumber, ConvertsLikeTheStoredFormsWereAlwaysRead)
