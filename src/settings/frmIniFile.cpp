@@ -7,6 +7,7 @@
 #include "common/files.h"
 #include "common/userfolders.h"
 #include "settings/SettingsCheck.h"
+#include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 
 #include <QButtonGroup>
@@ -31,7 +32,7 @@ namespace {
 
 constexpr int kFieldMaxLength = 255;
 constexpr int kPortMaxLength = 9;
-constexpr const char *kPortDefault = "25";
+constexpr const char *kPortDefault = KeyInfo(SettingKey::MailPort).firstTime;
 // The window's client area, 7230 by 7605 twips at 15 twips a pixel.
 constexpr int kClientWidth = 482;
 constexpr int kClientHeight = 507;
@@ -371,10 +372,13 @@ bool frmIniFile::FncLoadIni(int16_t mode)
     try {
         if (mode == 1) {
             SettingsValues values;
-            loaded = LoadSettingsFile(iniPath_, values, failure);
+            SettingsLoadFailure stop;
+            loaded = LoadSettingsFile(iniPath_, values, stop);
+            failure = stop.message;
             ShowValues(values);
         } else if (mode == 0) {
-            ShowValues(FirstTimeSettings(GetSpecialFolder(5), LocateFiles().workFolder));
+            ShowValues(
+                FirstTimeSettings(GetSpecialFolder(kDocumentsFolder), LocateFiles().workFolder));
         }
     } catch (const std::exception &e) {
         failure = e.what();
@@ -508,12 +512,12 @@ bool frmIniFile::FncSaveIni()
 
 void frmIniFile::OnFolderButton(int index)
 {
-    std::string chosen = BrowseFolder(display_, 0);
-    std::erase(chosen, '\0');
-    if (chosen == "2")
+    std::optional<std::string> chosen = BrowseFolder(display_, 0);
+    if (!chosen)
         return;
+    std::erase(*chosen, '\0');
     QLineEdit *target[] = { txtSLog_, txtSTempLog_, txtSTemp_ };
-    target[index]->setText(Q(chosen));
+    target[index]->setText(Q(*chosen));
 }
 
 void frmIniFile::OnEstablish()

@@ -10,7 +10,8 @@
 #include "mail/clsMail.h"
 #include "packaging/clsCab32.h"
 #include "packaging/clsCryptFile.h"
-#include "settings/clsIniFile.h"
+#include "settings/SettingsKeys.h"
+#include "settings/StoredPassword.h"
 
 #include <cerrno>
 #include <climits>
@@ -27,8 +28,6 @@ namespace {
 // The body file the pipeline writes beside the reports, and the archive of both.
 constexpr const char *kBodyFileName = "MAIN_TEXT.txt";
 constexpr const char *kArchiveName = "TEMPU_FILE.cab";
-// Shell folder code of the user's documents folder.
-constexpr int32_t kDocumentsFolder = 5;
 
 constexpr const char *kEmptyList = "添付ファイルを指定してください。";
 constexpr const char *kMissingFiles = "存在しないﾌｧｲﾙが添付ﾌｧｲﾙとして指定されています。\r\n"
@@ -94,23 +93,16 @@ void RunStep(std::string &errText, bool &ok, Body &&body)
     }
 }
 
-std::string Setting(const std::string &iniFilePath, const char *section, const char *key,
-                    int16_t mode = 0)
-{
-    return clsIniFile().GetValue(iniFilePath, section, key, mode);
-}
-
-// Decrypts a password stored in the settings (text mode).
+// A password stored in the settings, under the step contract: the step fails
+// with the reason when it cannot be decrypted.
 bool DecryptStored(const std::string &stored, std::string &clear, std::string &errText)
 {
-    clsCryptFile crypt;
-    crypt.InFile(stored);
-    crypt.Password(kFixedPassword);
-    if (!crypt.Decrypt(1)) {
-        Fail(errText, OrDescription(crypt.GetErrMsg(), EINVAL));
+    DecryptedPassword result = DecryptStoredPassword(stored);
+    if (!result.ok) {
+        Fail(errText, result.reason);
         return false;
     }
-    clear = crypt.OutFile();
+    clear = std::move(result.password);
     return true;
 }
 
@@ -190,8 +182,9 @@ SendOutcome SendPipeline::RunSteps()
         haveWorkSpace = true;
     }
 
-    // The one clock read of the submission: the mailed file's name, the
-    // submission log's name and the success message all show this second.
+    // The submission's time stamp: the mailed file's name, the submission
+    // log's name and the success message all show this second. (The folder
+    // FncMoveLog copies the work files into reads the clock again, later.)
     const DateTime stamp = clock_();
     {
         std::string errText;
@@ -298,7 +291,7 @@ void SendPipeline::FncCrtWorkSpace(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
         strWorkSpace.clear();
-        const std::string temp = Setting(iniFilePath_, "SYSTEM", "TEMP");
+        const std::string temp = ReadSetting(iniFilePath_, SettingKey::SystemTemp);
         if (!NameTaken(temp)) {
             errText = kNoTempFolder;
             return;
@@ -357,10 +350,10 @@ void SendPipeline::FncCrtText(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
         const std::string body = JoinPath(JoinPath(strWorkSpace, "Temp"), kBodyFileName);
-        const std::string report = Setting(iniFilePath_, "USER", "HOUKOKU");
-        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
-        const std::string stored = Setting(iniFilePath_, "USER", "PASSWORD");
-        const std::string replyTo = Setting(iniFilePath_, "USER", "MAILADRESS");
+        const std::string report = ReadSetting(iniFilePath_, SettingKey::UserHoukoku);
+        const std::string userId = ReadSetting(iniFilePath_, SettingKey::UserUserId);
+        const std::string stored = ReadSetting(iniFilePath_, SettingKey::UserPassword);
+        const std::string replyTo = ReadSetting(iniFilePath_, SettingKey::UserMailAdress);
         std::string password;
         if (!DecryptStored(stored, password, errText))
             return;
@@ -382,7 +375,7 @@ void SendPipeline::FncCompress(std::string &errText, bool &ok)
         cab.Silent(true);
         cab.InFile(JoinPath(strWorkSpace, "Temp"));
         cab.OutFile(JoinPath(strWorkSpace, kArchiveName));
-        if (!cab.Cabcmp(ownerWindow_)) {
+        if (!cab.Cabcmp()) {
             Fail(errText, OrDescription(cab.GetErrMsg(), EIO));
             return;
         }
@@ -393,7 +386,7 @@ void SendPipeline::FncCompress(std::string &errText, bool &ok)
 void SendPipeline::FncFixFileName(const DateTime &stamp, std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
-        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
+        const std::string userId = ReadSetting(iniFilePath_, SettingKey::UserUserId);
         strSendFile.clear();
         strSendFile = "TMP" + userId + FormatSendFileStamp(stamp) + ".txt";
         ok = true;
@@ -423,30 +416,38 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
         const std::string attachment = JoinPath(strWorkSpace, strSendFile);
-        const std::string smtp = Setting(iniFilePath_, "MAIL", "SMTP");
+        const std::string smtp = ReadSetting(iniFilePath_, SettingKey::MailSmtp);
         int64_t certify = 0;
-        if (!ToInteger(Setting(iniFilePath_, "MAIL", "CERTIFY", 1), INT16_MIN, INT16_MAX, certify,
-                       errText))
+        if (!ToInteger(ReadSetting(iniFilePath_, SettingKey::MailCertify, 1), INT16_MIN, INT16_MAX,
+                       certify, errText))
             return;
         std::string account, password;
         if (certify != 0) {
-            account = Setting(iniFilePath_, "MAIL", "USERID");
-            if (!DecryptStored(Setting(iniFilePath_, "MAIL", "PASSWORD"), password, errText))
+            account = ReadSetting(iniFilePath_, SettingKey::MailUserId);
+            if (!DecryptStored(ReadSetting(iniFilePath_, SettingKey::MailPassword), password,
+                               errText))
                 return;
         }
-        const std::string subject = Setting(iniFilePath_, "MAIL", "SUBJECT");
-        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
-        const std::string to = Setting(iniFilePath_, "MAIL", "MAILADRESS");
-        const std::string portText = Setting(iniFilePath_, "MAIL", "PORT");
-        const std::string from = Setting(iniFilePath_, "USER", "MAILADRESS");
+        const std::string subject = ReadSetting(iniFilePath_, SettingKey::MailSubject);
+        const std::string userId = ReadSetting(iniFilePath_, SettingKey::UserUserId);
+        const std::string to = ReadSetting(iniFilePath_, SettingKey::MailMailAdress);
+        const std::string portText = ReadSetting(iniFilePath_, SettingKey::MailPort);
+        const std::string from = ReadSetting(iniFilePath_, SettingKey::UserMailAdress);
         int64_t port = 0;
         if (!ToInteger(portText, INT32_MIN, INT32_MAX, port, errText))
+            return;
+        // Absent, POP before SMTP uses the usual 110.
+        int64_t popPort = 0;
+        const std::string popPortText = ReadSetting(iniFilePath_, SettingKey::MailPopPort);
+        if (certify == 1 && !popPortText.empty()
+            && !ToInteger(popPortText, 0, 65535, popPort, errText))
             return;
 
         clsMail mail;
         mail.SetSMTP(smtp);
         // POP before SMTP signs in to the POP3 service of the SMTP host.
         mail.SetPOP(smtp);
+        mail.SetPOPPort(static_cast<int32_t>(popPort));
         mail.SetUserId(account);
         mail.SetPassword(password);
         mail.SetPort(static_cast<int32_t>(port));
@@ -481,7 +482,7 @@ void SendPipeline::FncMoveLog(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
         const std::string source = JoinPath(strWorkSpace, "Temp");
-        const std::string tempLog = Setting(iniFilePath_, "SYSTEM", "TEMPLOG");
+        const std::string tempLog = ReadSetting(iniFilePath_, SettingKey::SystemTempLog);
         std::string reason;
         if (!NameTaken(tempLog) && !CreateFolder(tempLog, reason)) {
             Fail(errText, reason);
@@ -521,7 +522,7 @@ void SendPipeline::FncCrtLogFile(const std::string &message, const DateTime &sta
                                  std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
-        std::string logFolder = Setting(iniFilePath_, "SYSTEM", "LOG");
+        std::string logFolder = ReadSetting(iniFilePath_, SettingKey::SystemLog);
         const bool fallback = !NameTaken(logFolder);
         if (fallback) {
             logFolder = GetSpecialFolder(kDocumentsFolder);

@@ -1,11 +1,13 @@
 // A test companion of the program, built only with the tests. It runs the
 // program's own start-up from wherever it is copied and prints what the user
 // would have been shown (mode "start"), or it shows the main window with a few
-// files in its list and saves pictures of it, of three of its messages and of
-// its file chooser (mode "screenshots").
+// files in its list and saves pictures of it, of three of its messages, of its
+// file chooser, of the settings dialog and of the About box (mode "screenshots").
 #include "common/QtDisplay.h"
+#include "common/frmAbout.h"
 #include "common/userfolders.h"
 #include "mail/clsMail.h"
+#include "settings/frmIniFile.h"
 #include "startup/Appearance.h"
 #include "startup/KestlinStart.h"
 #include "startup/SendSteps.h"
@@ -21,6 +23,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -79,6 +82,27 @@ QMimeData *FileDrop(const QStringList &files)
         urls.append(QUrl::fromLocalFile(file));
     data->setUrls(urls);
     return data;
+}
+
+// The settings dialog as it first opens (no settings file yet) and the About
+// box of the main window.
+bool SaveDialogs(QWidget &mainWindow, const QString &outDir)
+{
+    QTemporaryDir dir;
+    PrintingDisplay display;
+    kestlin::frmIniFile dialog(nullptr, display,
+                               dir.filePath(QStringLiteral("Kestlin.INI")).toStdString());
+    dialog.show();
+    Settle();
+    bool ok = Save(dialog.grab(), QDir(outDir).filePath(QStringLiteral("settings-dialog.png")));
+    dialog.close();
+
+    kestlin::frmAbout about(&mainWindow);
+    about.show();
+    Settle();
+    ok = Save(about.grab(), QDir(outDir).filePath(QStringLiteral("about-box.png"))) && ok;
+    about.close();
+    return ok;
 }
 
 // args: settings file, folder for the pictures, files to list.
@@ -158,6 +182,7 @@ int Screenshots(const QStringList &args)
         }
     });
     window.cmdAdd()->click();
+    ok = SaveDialogs(window, outDir) && ok;
     return ok && chooserSeen ? 0 : 1;
 }
 

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bsmtp {
@@ -31,8 +32,8 @@ std::string FormatDate(std::time_t when);
 
 std::string Base64(const std::string &bytes);
 
-// The text cut into its characters; a byte that starts no valid UTF-8
-// sequence becomes U+FFFD.
+// The text cut into its characters; bytes that form no UTF-8 character
+// become U+FFFD (see utf8::Next for how many each stands for).
 std::vector<std::string> Characters(const std::string &text);
 
 class MessageSource
@@ -52,6 +53,9 @@ public:
     // Up to size bytes of the message; 0 at its end; false when a file could
     // not be read (reason() tells).
     bool Read(char *buffer, size_t size, size_t &count);
+    // The next stretch of the message as this object holds it, without a
+    // copy (valid until the next call); empty at its end; false as for Read.
+    bool Next(std::string_view &chunk);
     const std::string &reason() const { return reason_; }
 
     // Bytes that Read will give in all, from the attachments' sizes when
@@ -69,9 +73,8 @@ private:
 
     std::vector<Segment> segments_;
     size_t next_ = 0;
-    std::string pending_;
-    size_t offset_ = 0;
-    std::string raw_;
+    std::string_view pending_; // into a segment's text or encoded_
+    std::unique_ptr<char[]> raw_, encoded_;
     std::string reason_;
     int64_t size_ = 0;
 };
