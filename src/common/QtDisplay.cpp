@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
@@ -126,8 +127,16 @@ std::optional<std::string> QtDisplay::ChooseExistingFile(const std::string &titl
 
 std::optional<std::string> QtDisplay::ChooseFolder(const std::string &title)
 {
-    const QString path = QFileDialog::getExistingDirectory(Owner(), FromUtf8(title), QString(),
-                                                           QFileDialog::ShowDirsOnly);
+    return ChooseFolderFrom(title, {});
+}
+
+std::optional<std::string> QtDisplay::ChooseFolderFrom(const std::string &title,
+                                                       const std::string &startFolder)
+{
+    const QString start = FromUtf8(startFolder);
+    const QString path = QFileDialog::getExistingDirectory(
+        Owner(), FromUtf8(title), !start.isEmpty() && QFileInfo(start).isDir() ? start : QString(),
+        QFileDialog::ShowDirsOnly);
     if (path.isEmpty())
         return std::nullopt;
     return path.toStdString();

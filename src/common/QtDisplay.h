@@ -18,6 +18,8 @@ public:
     void SetWaitCursor(bool wait) override;
     std::optional<std::string> ChooseExistingFile(const std::string &title) override;
     std::optional<std::string> ChooseFolder(const std::string &title) override;
+    std::optional<std::string> ChooseFolderFrom(const std::string &title,
+                                                const std::string &startFolder) override;
 
 private:
     QWidget *Owner() const;

@@ -146,9 +146,9 @@ bool WriteErrLog(Display &display, const std::string &message, const std::string
     return false;
 }
 
-std::string BrowseFolder(Display &display, uint32_t /*hwnd*/)
+std::string BrowseFolder(Display &display, uint32_t /*hwnd*/, const std::string &startFolder)
 {
-    return display.ChooseFolder("フォルダの選択").value_or("2");
+    return display.ChooseFolderFrom("フォルダの選択", startFolder).value_or("2");
 }
 
 std::string GetSpecialFolder(int32_t code)

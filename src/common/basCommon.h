@@ -22,7 +22,8 @@ bool WriteErrLog(Display &display, const std::string &message, const std::string
 
 // The folder chooser with the title "フォルダの選択": the chosen folder, or "2"
 // when the user cancels. hwnd is the owner window (kept for the callers' sake).
-std::string BrowseFolder(Display &display, uint32_t hwnd);
+// The chooser opens in startFolder when that folder exists.
+std::string BrowseFolder(Display &display, uint32_t hwnd, const std::string &startFolder = {});
 
 // The path of a special folder; code 5 is the user's documents folder, or the
 // home folder when the documents folder does not exist. Empty when there is none.

@@ -2,10 +2,14 @@
 // program's own start-up from wherever it is copied and prints what the user
 // would have been shown (mode "start"), or it shows the main window with a few
 // files in its list and saves pictures of it, of three of its messages and of
-// its file chooser (mode "screenshots").
+// its file chooser (mode "screenshots"), or it shows the settings dialog and
+// the About box over the main window and saves pictures of the whole screen
+// (mode "dialogs", for looking at them at a desktop's scale).
 #include "common/QtDisplay.h"
+#include "common/frmAbout.h"
 #include "common/userfolders.h"
 #include "mail/clsMail.h"
+#include "settings/frmIniFile.h"
 #include "startup/Appearance.h"
 #include "startup/KestlinStart.h"
 #include "startup/SendSteps.h"
@@ -161,6 +165,34 @@ int Screenshots(const QStringList &args)
     return ok && chooserSeen ? 0 : 1;
 }
 
+// args: settings file, folder for the pictures. Each picture is the whole
+// screen, so that what falls off it shows.
+int Dialogs(const QStringList &args)
+{
+    if (args.size() < 2)
+        return 2;
+    const QString outDir = args.at(1);
+    kestlin::QtDisplay display;
+    kestlin::frmKestlin_01 window(display, args.at(0).toStdString());
+    window.ShowCentred();
+    Settle();
+    auto saveScreen = [&](const QString &name) {
+        Settle();
+        return Save(window.screen()->grabWindow(0), QDir(outDir).filePath(name));
+    };
+    bool ok = saveScreen(QStringLiteral("screen-main-window.png"));
+    kestlin::frmIniFile settings(&window, display, args.at(0).toStdString());
+    settings.show();
+    ok = saveScreen(QStringLiteral("screen-settings-dialog.png")) && ok;
+    ok = Save(settings.grab(), QDir(outDir).filePath(QStringLiteral("settings-dialog.png"))) && ok;
+    settings.close();
+    kestlin::frmAbout about(&window);
+    about.show();
+    ok = saveScreen(QStringLiteral("screen-about-box.png")) && ok;
+    ok = Save(about.grab(), QDir(outDir).filePath(QStringLiteral("about-box.png"))) && ok;
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -172,6 +204,10 @@ int main(int argc, char *argv[])
         return Start();
     if (args.value(0) == QStringLiteral("screenshots"))
         return Screenshots(args.mid(1));
-    std::fprintf(stderr, "usage: kestlin_probe start | screenshots INI OUTDIR FILE...\n");
+    if (args.value(0) == QStringLiteral("dialogs"))
+        return Dialogs(args.mid(1));
+    std::fprintf(
+        stderr,
+        "usage: kestlin_probe start | screenshots INI OUTDIR FILE... | dialogs INI OUTDIR\n");
     return 2;
 }
