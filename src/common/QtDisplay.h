@@ -10,7 +10,8 @@ namespace kestlin {
 class QtDisplay : public Display
 {
 public:
-    // Dialogs open over owner; without one, over the window that is active then.
+    // Dialogs open over owner; without one, over the window that is active
+    // then, or else over a visible window of the program.
     explicit QtDisplay(QWidget *owner = nullptr);
 
     MsgResult ShowMessage(const std::string &text, const std::string &title, MsgIcon icon,
