@@ -7,6 +7,7 @@
 #include "common/frmAbout.h"
 #include "settings/frmIniFile.h"
 #include "startup/Appearance.h"
+#include "startup/CommandLine.h"
 #include "startup/frmKestlin_01.h"
 #include "support/RecordingDisplay.h"
 #include "support/TempDir.h"
@@ -71,6 +72,17 @@ TEST(Accessibility, EveryFocusableControlHasANameOfItsOwn)
     ExpectNamedOnce(settings);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&window)->role(), QAccessible::Window)
         << "a screen reader's frame";
+}
+
+TEST(QtOptions, OpenTheWindowAndAnythingElseIsTheCommandLines)
+{
+    EXPECT_TRUE(OnlyQtArguments({ "-platform", "wayland" }));
+    EXPECT_TRUE(OnlyQtArguments({ "--display", ":1", "-reverse", "-style=Fusion" }));
+    EXPECT_FALSE(OnlyQtArguments({}));
+    EXPECT_FALSE(OnlyQtArguments({ "-platform" })) << "a value is missing";
+    EXPECT_FALSE(OnlyQtArguments({ "-style", "Fusion", "--check" }));
+    EXPECT_FALSE(OnlyQtArguments({ "report.xls" }));
+    EXPECT_FALSE(OnlyQtArguments({ "--frobnicate" })) << "refused by the command line, as before";
 }
 
 TEST(SmallScreen, WindowsAndTheirButtonsStayOnTheScreen)

@@ -25,6 +25,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -165,8 +166,8 @@ int Screenshots(const QStringList &args)
     return ok && chooserSeen ? 0 : 1;
 }
 
-// args: settings file, folder for the pictures. Each picture is the whole
-// screen, so that what falls off it shows.
+// args: an existing settings file for the main window, folder for the
+// pictures. Each picture is the whole screen, so that what falls off it shows.
 int Dialogs(const QStringList &args)
 {
     if (args.size() < 2)
@@ -175,13 +176,19 @@ int Dialogs(const QStringList &args)
     kestlin::QtDisplay display;
     kestlin::frmKestlin_01 window(display, args.at(0).toStdString());
     window.ShowCentred();
+    window.activateWindow();
     Settle();
     auto saveScreen = [&](const QString &name) {
         Settle();
         return Save(window.screen()->grabWindow(0), QDir(outDir).filePath(name));
     };
     bool ok = saveScreen(QStringLiteral("screen-main-window.png"));
-    kestlin::frmIniFile settings(&window, display, args.at(0).toStdString());
+    window.lstFile()->setFocus();
+    ok = saveScreen(QStringLiteral("screen-empty-list-focus.png")) && ok;
+    // The dialog as on the first run: the values it proposes, no messages.
+    QTemporaryDir firstRun;
+    kestlin::frmIniFile settings(&window, display,
+                                 firstRun.filePath(QStringLiteral("Kestlin.INI")).toStdString());
     settings.show();
     ok = saveScreen(QStringLiteral("screen-settings-dialog.png")) && ok;
     ok = Save(settings.grab(), QDir(outDir).filePath(QStringLiteral("settings-dialog.png"))) && ok;
