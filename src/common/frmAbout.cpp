@@ -16,8 +16,8 @@ namespace {
 // columns instead of cutting the texts.
 constexpr int kLeastWidth = 4815 / 15;
 constexpr int kLeastHeight = 2295 / 15;
-constexpr int kIconColumn = 840 / 15 - 8;
-constexpr int kCaptionColumn = 2640 / 15 - 840 / 15;
+constexpr int kIconColumn = 840 / 15 - 16;
+constexpr int kCaptionColumn = 2640 / 15 - 840 / 15 - 8;
 
 std::string SignedNumber(int number)
 {
