@@ -132,6 +132,9 @@ frmIniFile::frmIniFile(QWidget *owner, Display &display, std::string iniPath)
     // No minimise or maximise button on any desktop: the dialog is modal.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint);
+    // The program's own font, as in the main window, whatever the desktop's.
+    if (owner)
+        setFont(owner->window()->font());
     BuildControls();
     SetTabOrder();
     FitToScreen();

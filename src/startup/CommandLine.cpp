@@ -34,6 +34,8 @@ constexpr const char *kUsage = R"(使い方:
   kestlin --check             設定ファイルを設定画面と同じ規則で確認します。
   kestlin --version           バージョンを表示します。
   kestlin --help              この説明を表示します。
+  kestlin -platform wayland   Qt の画面用オプション (-platform、-style、-reverse、
+                              --display など) だけを付けると画面を開きます。
 
 オプション:
   --settings パス             使う設定ファイル（--send と --check で使えます）。
