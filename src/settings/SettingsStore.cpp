@@ -3,7 +3,8 @@
 #include "common/files.h"
 #include "common/numbers.h"
 #include "packaging/clsCryptFile.h"
-#include "settings/ReportMailbox.h"
+#include "settings/SettingsKeys.h"
+#include "settings/StoredPassword.h"
 #include "settings/clsIniFile.h"
 
 #include <exception>
@@ -13,6 +14,8 @@ namespace kestlin {
 
 namespace {
 
+using K = SettingKey;
+
 std::string WithoutCrLf(std::string text)
 {
     for (std::string::size_type at = text.find("\r\n"); at != std::string::npos;
@@ -21,32 +24,21 @@ std::string WithoutCrLf(std::string text)
     return text;
 }
 
-bool DecryptSetting(const std::string &stored, std::string &plain)
-{
-    clsCryptFile crypt;
-    crypt.InFile(stored);
-    crypt.Password(kFixedPassword);
-    if (!crypt.Decrypt(1))
-        return false;
-    plain = crypt.OutFile();
-    return true;
-}
-
 class SettingsWriter
 {
 public:
     explicit SettingsWriter(const std::string &iniPath) { ini_.PathIniFile(iniPath); }
 
-    bool Write(const char *section, const char *key, const std::string &value)
+    bool Write(SettingKey key, const std::string &value)
     {
-        if (ini_.Section() != section)
-            ini_.Section(section);
-        ini_.Key(key);
+        if (ini_.Section() != KeyInfo(key).section)
+            ini_.Section(KeyInfo(key).section);
+        ini_.Key(KeyInfo(key).name);
         return ini_.WriteValue(value);
     }
 
     // Encrypted, with the line breaks of the encrypted form taken out.
-    bool WriteEncrypted(const char *section, const char *key, const std::string &plain)
+    bool WriteEncrypted(SettingKey key, const std::string &plain)
     {
         clsCryptFile crypt;
         crypt.InFile(plain);
@@ -55,7 +47,7 @@ public:
             cryptError_ = crypt.GetErrMsg();
             return false;
         }
-        return Write(section, key, WithoutCrLf(crypt.OutFile()));
+        return Write(key, WithoutCrLf(crypt.OutFile()));
     }
 
     // A failed encryption first, then a failed write, then anything else.
@@ -76,45 +68,55 @@ private:
 bool WriteAll(SettingsWriter &w, const SettingsValues &v)
 {
     const int16_t certify = v.certify == kCertifyUnset ? kCertifyNone : v.certify;
-    return w.Write("USER", "HOUKOKU", v.uHoukoku) && w.Write("USER", "USERID", v.uUserId)
-           && w.WriteEncrypted("USER", "PASSWORD", v.uPassWord)
-           && w.Write("USER", "MAILADRESS", v.uMailAdress) && w.Write("MAIL", "SMTP", v.mSmtp)
-           && w.Write("MAIL", "PORT", v.mPort)
-           && w.Write("MAIL", "CERTIFY", std::to_string(certify))
-           && w.Write("MAIL", "USERID", v.mUserId)
-           && (v.mPassWord.empty() ? w.Write("MAIL", "PASSWORD", "")
-                                   : w.WriteEncrypted("MAIL", "PASSWORD", v.mPassWord))
-           && w.Write("MAIL", "SUBJECT", v.mSubject) && w.Write("MAIL", "MAILADRESS", v.mMailAdress)
-           && w.Write("SYSTEM", "LOG", v.sLog) && w.Write("SYSTEM", "TEMPLOG", v.sTempLog)
-           && w.Write("SYSTEM", "TEMP", v.sTemp);
+    return w.Write(K::UserHoukoku, v.uHoukoku) && w.Write(K::UserUserId, v.uUserId)
+           && w.WriteEncrypted(K::UserPassword, v.uPassWord)
+           && w.Write(K::UserMailAdress, v.uMailAdress) && w.Write(K::MailSmtp, v.mSmtp)
+           && w.Write(K::MailPort, v.mPort) && w.Write(K::MailCertify, std::to_string(certify))
+           && w.Write(K::MailUserId, v.mUserId)
+           && (v.mPassWord.empty() ? w.Write(K::MailPassword, "")
+                                   : w.WriteEncrypted(K::MailPassword, v.mPassWord))
+           && w.Write(K::MailSubject, v.mSubject) && w.Write(K::MailMailAdress, v.mMailAdress)
+           && w.Write(K::SystemLog, v.sLog) && w.Write(K::SystemTempLog, v.sTempLog)
+           && w.Write(K::SystemTemp, v.sTemp);
 }
 
-bool LoadAll(const std::string &path, SettingsValues &v, std::string &failure)
+// Stops at a stored password that cannot be decrypted, naming its key.
+bool Decrypted(const std::string &stored, SettingKey key, std::string &plain,
+               SettingsLoadFailure &failure)
 {
-    clsIniFile ini;
-    auto get
-        = [&](const char *section, const char *key) { return ini.GetValue(path, section, key); };
-    v.uHoukoku = get("USER", "HOUKOKU");
-    v.uUserId = get("USER", "USERID");
-    // Decrypted even when empty: a stored user password is never legitimately empty.
-    if (!DecryptSetting(get("USER", "PASSWORD"), v.uPassWord))
+    DecryptedPassword result = DecryptStoredPassword(stored);
+    if (!result.ok) {
+        failure.undecryptable = key;
         return false;
-    v.uMailAdress = get("USER", "MAILADRESS");
-    v.mSmtp = get("MAIL", "SMTP");
-    v.mPort = get("MAIL", "PORT");
-    v.mUserId = get("MAIL", "USERID");
-    const std::string mailPassword = get("MAIL", "PASSWORD");
-    if (!mailPassword.empty() && !DecryptSetting(mailPassword, v.mPassWord))
+    }
+    plain = std::move(result.password);
+    return true;
+}
+
+bool LoadAll(const std::string &path, SettingsValues &v, SettingsLoadFailure &failure)
+{
+    auto get = [&](SettingKey key) { return ReadSetting(path, key); };
+    v.uHoukoku = get(K::UserHoukoku);
+    v.uUserId = get(K::UserUserId);
+    // Decrypted even when empty: a stored user password is never legitimately empty.
+    if (!Decrypted(get(K::UserPassword), K::UserPassword, v.uPassWord, failure))
+        return false;
+    v.uMailAdress = get(K::UserMailAdress);
+    v.mSmtp = get(K::MailSmtp);
+    v.mPort = get(K::MailPort);
+    v.mUserId = get(K::MailUserId);
+    const std::string mailPassword = get(K::MailPassword);
+    if (!mailPassword.empty() && !Decrypted(mailPassword, K::MailPassword, v.mPassWord, failure))
         return false;
     int16_t certify = 0;
-    if (!ToInt16(get("MAIL", "CERTIFY"), certify, failure))
+    if (!ToInt16(get(K::MailCertify), certify, failure.message))
         return false;
     v.certify = certify >= kCertifyPopBefore && certify <= kCertifyPlain ? certify : kCertifyNone;
-    v.mSubject = get("MAIL", "SUBJECT");
-    v.mMailAdress = get("MAIL", "MAILADRESS");
-    v.sLog = get("SYSTEM", "LOG");
-    v.sTempLog = get("SYSTEM", "TEMPLOG");
-    v.sTemp = get("SYSTEM", "TEMP");
+    v.mSubject = get(K::MailSubject);
+    v.mMailAdress = get(K::MailMailAdress);
+    v.sLog = get(K::SystemLog);
+    v.sTempLog = get(K::SystemTempLog);
+    v.sTemp = get(K::SystemTemp);
     return true;
 }
 
@@ -124,11 +126,11 @@ SettingsValues FirstTimeSettings(const std::string &documentsFolder,
                                  const std::string &programFolder)
 {
     SettingsValues v;
-    v.uHoukoku = "石油動態報告";
-    v.mPort = "25";
+    v.uHoukoku = FirstTimeValue(SettingKey::UserHoukoku);
+    v.mPort = FirstTimeValue(SettingKey::MailPort);
     v.certify = kCertifyNone;
-    v.mSubject = "【石油動態報告】";
-    v.mMailAdress = kReportMailbox;
+    v.mSubject = FirstTimeValue(SettingKey::MailSubject);
+    v.mMailAdress = FirstTimeValue(SettingKey::MailMailAdress);
     v.sLog = documentsFolder;
     v.sTempLog = programFolder;
     v.sTemp = programFolder;
@@ -145,12 +147,14 @@ bool ToInt16(const std::string &text, int16_t &number, std::string &failure)
     return true;
 }
 
-bool LoadSettingsFile(const std::string &iniPath, SettingsValues &values, std::string &failure)
+bool LoadSettingsFile(const std::string &iniPath, SettingsValues &values,
+                      SettingsLoadFailure &failure)
 {
+    failure = {};
     try {
         return LoadAll(iniPath, values, failure);
     } catch (const std::exception &e) {
-        failure = e.what();
+        failure.message = e.what();
         return false;
     }
 }

@@ -1,5 +1,6 @@
 #include "settings/clsIniFile.h"
 
+#include "common/atomicfile.h"
 #include "common/cp932.h"
 #include "common/syserror.h"
 #include "settings/IniText.h"
@@ -52,7 +53,7 @@ int Store(const std::string &path, std::string_view section, std::string_view ke
     if (!ini::IsWritableSection(section) || !ini::IsWritableKey(key)
         || !ini::IsWritableValue(value))
         return EINVAL;
-    const std::string target = settingsfile::FollowLinks(path);
+    const std::string target = FollowLinks(path);
     std::string old;
     struct stat info = {};
     int error = 0;
@@ -65,8 +66,9 @@ int Store(const std::string &path, std::string_view section, std::string_view ke
         return kNoCode;
     if (exists && *next == old)
         return 0; // nothing to change: the file is left alone
+    // A new file is readable by its owner only: it holds the stored passwords.
     error = 0;
-    settingsfile::Replace(target, *next, exists ? &info : nullptr, error);
+    ReplaceFileAtomically(target, *next, error, 0600);
     return error;
 }
 

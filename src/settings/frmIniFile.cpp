@@ -7,6 +7,7 @@
 #include "common/files.h"
 #include "common/userfolders.h"
 #include "settings/SettingsCheck.h"
+#include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 
 #include <QButtonGroup>
@@ -33,7 +34,7 @@ namespace {
 
 constexpr int kFieldMaxLength = 255;
 constexpr int kPortMaxLength = 9;
-constexpr const char *kPortDefault = "25";
+constexpr const char *kPortDefault = KeyInfo(SettingKey::MailPort).firstTime;
 // The window's client area, 7230 by 7605 twips at 15 twips a pixel.
 constexpr int kClientWidth = 482;
 constexpr int kClientHeight = 507;
@@ -435,7 +436,9 @@ bool frmIniFile::FncLoadIni(int16_t mode)
     try {
         if (mode == 1) {
             SettingsValues values;
-            loaded = LoadSettingsFile(iniPath_, values, failure);
+            SettingsLoadFailure stop;
+            loaded = LoadSettingsFile(iniPath_, values, stop);
+            failure = stop.message;
             ShowValues(values);
         } else if (mode == 0) {
             ShowValues(FirstTimeSettings(GetSpecialFolder(5), LocateFiles().workFolder));

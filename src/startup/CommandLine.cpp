@@ -2,10 +2,9 @@
 
 #include "common/files.h"
 #include "common/userfolders.h"
-#include "packaging/clsCryptFile.h"
 #include "settings/SettingsCheck.h"
+#include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
-#include "settings/clsIniFile.h"
 #include "startup/KestlinStart.h"
 #include "startup/ListRules.h"
 #include "startup/SendSteps.h"
@@ -126,58 +125,6 @@ private:
     std::vector<std::string> entries_;
 };
 
-// Where the key of a field is written in the settings file.
-const char *SettingsKeyOf(SettingsField field)
-{
-    switch (field) {
-    case SettingsField::txtUHoukoku:
-        return "[USER] HOUKOKU";
-    case SettingsField::txtUUserId:
-        return "[USER] USERID";
-    case SettingsField::txtUPassWord:
-        return "[USER] PASSWORD";
-    case SettingsField::txtUMailAdress:
-        return "[USER] MAILADRESS";
-    case SettingsField::txtMSmtp:
-        return "[MAIL] SMTP";
-    case SettingsField::txtMPort:
-        return "[MAIL] PORT";
-    case SettingsField::optNon:
-        return "[MAIL] CERTIFY";
-    case SettingsField::txtMUserId:
-        return "[MAIL] USERID";
-    case SettingsField::txtMPassWord:
-        return "[MAIL] PASSWORD";
-    case SettingsField::txtMSubject:
-        return "[MAIL] SUBJECT";
-    case SettingsField::txtMMailAdress:
-        return "[MAIL] MAILADRESS";
-    case SettingsField::txtSLog:
-        return "[SYSTEM] LOG";
-    case SettingsField::txtSTempLog:
-        return "[SYSTEM] TEMPLOG";
-    case SettingsField::txtSTemp:
-        return "[SYSTEM] TEMP";
-    }
-    return "";
-}
-
-// The stored password that cannot be decrypted (a load stops there without a word).
-std::string UndecryptablePassword(const std::string &ini)
-{
-    for (const char *section : { "USER", "MAIL" }) {
-        const std::string stored = clsIniFile().GetValue(ini, section, "PASSWORD");
-        if (stored.empty() && std::string(section) == "MAIL")
-            continue;
-        clsCryptFile crypt;
-        crypt.InFile(stored);
-        crypt.Password(kFixedPassword);
-        if (!crypt.Decrypt(1))
-            return "[" + std::string(section) + "] PASSWORD";
-    }
-    return {};
-}
-
 // The settings file of this run, or why there is none: the one given, else
 // the one the window would use.
 bool SettingsPath(const CommandLine &line, std::string &ini, std::string &problem)
@@ -201,18 +148,19 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
         return kExitRefused;
     }
     SettingsValues values;
-    std::string failure;
-    if (!LoadSettingsFile(ini, values, failure)) {
-        if (failure.empty())
-            failure = UndecryptablePassword(ini) + ": パスワードを復号できません。\n"
+    SettingsLoadFailure stop;
+    if (!LoadSettingsFile(ini, values, stop)) {
+        std::string failure;
+        if (stop.undecryptable)
+            failure = KeyLabel(*stop.undecryptable) + ": パスワードを復号できません。\n"
                       + "設定画面でパスワードを入力し直してください。";
         else
-            failure = "[MAIL] CERTIFY: " + failure;
+            failure = KeyLabel(SettingKey::MailCertify) + ": " + stop.message;
         terminal.Fail(ini + "\n" + failure);
         return kExitRefused;
     }
     if (const auto problem = CheckSettings(values)) {
-        terminal.Fail(ini + "\n" + SettingsKeyOf(problem->field) + ": " + problem->message);
+        terminal.Fail(ini + "\n" + KeyLabel(KeyOfField(problem->field)) + ": " + problem->message);
         return kExitRefused;
     }
     terminal.Say(ini + "\n設定ファイルに問題はありません。");

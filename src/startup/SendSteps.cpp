@@ -10,7 +10,8 @@
 #include "mail/clsMail.h"
 #include "packaging/clsCab32.h"
 #include "packaging/clsCryptFile.h"
-#include "settings/clsIniFile.h"
+#include "settings/SettingsKeys.h"
+#include "settings/StoredPassword.h"
 
 #include <cerrno>
 #include <climits>
@@ -94,23 +95,16 @@ void RunStep(std::string &errText, bool &ok, Body &&body)
     }
 }
 
-std::string Setting(const std::string &iniFilePath, const char *section, const char *key,
-                    int16_t mode = 0)
-{
-    return clsIniFile().GetValue(iniFilePath, section, key, mode);
-}
-
-// Decrypts a password stored in the settings (text mode).
+// A password stored in the settings, under the step contract: the step fails
+// with the reason when it cannot be decrypted.
 bool DecryptStored(const std::string &stored, std::string &clear, std::string &errText)
 {
-    clsCryptFile crypt;
-    crypt.InFile(stored);
-    crypt.Password(kFixedPassword);
-    if (!crypt.Decrypt(1)) {
-        Fail(errText, OrDescription(crypt.GetErrMsg(), EINVAL));
+    DecryptedPassword result = DecryptStoredPassword(stored);
+    if (!result.ok) {
+        Fail(errText, result.reason);
         return false;
     }
-    clear = crypt.OutFile();
+    clear = std::move(result.password);
     return true;
 }
 
@@ -298,7 +292,7 @@ void SendPipeline::FncCrtWorkSpace(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
         strWorkSpace.clear();
-        const std::string temp = Setting(iniFilePath_, "SYSTEM", "TEMP");
+        const std::string temp = ReadSetting(iniFilePath_, SettingKey::SystemTemp);
         if (!NameTaken(temp)) {
             errText = kNoTempFolder;
             return;
@@ -357,10 +351,10 @@ void SendPipeline::FncCrtText(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
         const std::string body = JoinPath(JoinPath(strWorkSpace, "Temp"), kBodyFileName);
-        const std::string report = Setting(iniFilePath_, "USER", "HOUKOKU");
-        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
-        const std::string stored = Setting(iniFilePath_, "USER", "PASSWORD");
-        const std::string replyTo = Setting(iniFilePath_, "USER", "MAILADRESS");
+        const std::string report = ReadSetting(iniFilePath_, SettingKey::UserHoukoku);
+        const std::string userId = ReadSetting(iniFilePath_, SettingKey::UserUserId);
+        const std::string stored = ReadSetting(iniFilePath_, SettingKey::UserPassword);
+        const std::string replyTo = ReadSetting(iniFilePath_, SettingKey::UserMailAdress);
         std::string password;
         if (!DecryptStored(stored, password, errText))
             return;
@@ -393,7 +387,7 @@ void SendPipeline::FncCompress(std::string &errText, bool &ok)
 void SendPipeline::FncFixFileName(const DateTime &stamp, std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
-        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
+        const std::string userId = ReadSetting(iniFilePath_, SettingKey::UserUserId);
         strSendFile.clear();
         strSendFile = "TMP" + userId + FormatSendFileStamp(stamp) + ".txt";
         ok = true;
@@ -423,22 +417,23 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
         const std::string attachment = JoinPath(strWorkSpace, strSendFile);
-        const std::string smtp = Setting(iniFilePath_, "MAIL", "SMTP");
+        const std::string smtp = ReadSetting(iniFilePath_, SettingKey::MailSmtp);
         int64_t certify = 0;
-        if (!ToInteger(Setting(iniFilePath_, "MAIL", "CERTIFY", 1), INT16_MIN, INT16_MAX, certify,
-                       errText))
+        if (!ToInteger(ReadSetting(iniFilePath_, SettingKey::MailCertify, 1), INT16_MIN, INT16_MAX,
+                       certify, errText))
             return;
         std::string account, password;
         if (certify != 0) {
-            account = Setting(iniFilePath_, "MAIL", "USERID");
-            if (!DecryptStored(Setting(iniFilePath_, "MAIL", "PASSWORD"), password, errText))
+            account = ReadSetting(iniFilePath_, SettingKey::MailUserId);
+            if (!DecryptStored(ReadSetting(iniFilePath_, SettingKey::MailPassword), password,
+                               errText))
                 return;
         }
-        const std::string subject = Setting(iniFilePath_, "MAIL", "SUBJECT");
-        const std::string userId = Setting(iniFilePath_, "USER", "USERID");
-        const std::string to = Setting(iniFilePath_, "MAIL", "MAILADRESS");
-        const std::string portText = Setting(iniFilePath_, "MAIL", "PORT");
-        const std::string from = Setting(iniFilePath_, "USER", "MAILADRESS");
+        const std::string subject = ReadSetting(iniFilePath_, SettingKey::MailSubject);
+        const std::string userId = ReadSetting(iniFilePath_, SettingKey::UserUserId);
+        const std::string to = ReadSetting(iniFilePath_, SettingKey::MailMailAdress);
+        const std::string portText = ReadSetting(iniFilePath_, SettingKey::MailPort);
+        const std::string from = ReadSetting(iniFilePath_, SettingKey::UserMailAdress);
         int64_t port = 0;
         if (!ToInteger(portText, INT32_MIN, INT32_MAX, port, errText))
             return;
@@ -481,7 +476,7 @@ void SendPipeline::FncMoveLog(std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
         const std::string source = JoinPath(strWorkSpace, "Temp");
-        const std::string tempLog = Setting(iniFilePath_, "SYSTEM", "TEMPLOG");
+        const std::string tempLog = ReadSetting(iniFilePath_, SettingKey::SystemTempLog);
         std::string reason;
         if (!NameTaken(tempLog) && !CreateFolder(tempLog, reason)) {
             Fail(errText, reason);
@@ -521,7 +516,7 @@ void SendPipeline::FncCrtLogFile(const std::string &message, const DateTime &sta
                                  std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
-        std::string logFolder = Setting(iniFilePath_, "SYSTEM", "LOG");
+        std::string logFolder = ReadSetting(iniFilePath_, SettingKey::SystemLog);
         const bool fallback = !NameTaken(logFolder);
         if (fallback) {
             logFolder = GetSpecialFolder(kDocumentsFolder);

@@ -1,8 +1,11 @@
+#include "common/atomicfile.h"
 #include "common/files.h"
 #include "common/textfile.h"
 #include "common/winnames.h"
 #include "support/TempDir.h"
 
+#include <cerrno>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -162,4 +165,48 @@ TEST(TextFile, FailuresAreReportedNotSwallowed)
     ::umount(mountPoint.c_str());
     EXPECT_FALSE(written);
     EXPECT_FALSE(reason.empty());
+}
+
+TEST(AtomicFile, ReplacesThroughALinkKeepingModeAndLeavesNoTemporaryFile)
+{
+    TempDir dir;
+    ::mkdir((dir / "shared").c_str(), 0700);
+    WriteFile(dir / "shared/known.txt", "old\n");
+    ::chmod((dir / "shared/known.txt").c_str(), 0640);
+    ::symlink("shared/known.txt", (dir / "link").c_str());
+
+    int error = 0;
+    ASSERT_TRUE(ReplaceFileAtomically(dir / "link", "new\n", error)) << error;
+    struct stat link = {}, target = {};
+    ASSERT_EQ(::lstat((dir / "link").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(ReadFile(dir / "shared/known.txt"), "new\n");
+    ASSERT_EQ(::stat((dir / "shared/known.txt").c_str(), &target), 0);
+    EXPECT_EQ(target.st_mode & 07777, 0640u);
+
+    ASSERT_TRUE(ReplaceFileAtomically(dir / "fresh.txt", "x", error, 0600));
+    ASSERT_EQ(::stat((dir / "fresh.txt").c_str(), &target), 0);
+    EXPECT_EQ(target.st_mode & 07777, 0600u);
+
+    {
+        AtomicFile kept(dir / "fresh.txt");
+        ASSERT_TRUE(kept.Open(error));
+        EXPECT_FALSE(kept.Commit(error, /*replace=*/false));
+        EXPECT_EQ(error, EEXIST);
+        AtomicFile dropped(dir / "dropped.txt");
+        ASSERT_TRUE(dropped.Open(error));
+    }
+    EXPECT_EQ(ReadFile(dir / "fresh.txt"), "x");
+    EXPECT_FALSE(NameTaken(dir / "dropped.txt"));
+    // Nothing but the files themselves is left in either folder.
+    EXPECT_EQ(::access((dir / "shared").c_str(), F_OK), 0);
+    int entries = 0;
+    for (const char *folder : { "", "shared" }) {
+        std::string listing = dir / folder;
+        DIR *d = ::opendir(listing.c_str());
+        while (dirent *e = ::readdir(d))
+            entries += std::string(e->d_name) != "." && std::string(e->d_name) != "..";
+        ::closedir(d);
+    }
+    EXPECT_EQ(entries, 4); // shared, link, fresh.txt, shared/known.txt
 }

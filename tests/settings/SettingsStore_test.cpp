@@ -4,6 +4,7 @@
 #include "settings/ReportMailbox.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsStore.h"
+#include "settings/StoredPassword.h"
 #include "settings/clsIniFile.h"
 #include "support/TempDir.h"
 
@@ -110,7 +111,8 @@ TEST(SettingsStore, SavesEveryKeyInOrderAndLoadsItBack)
     EXPECT_NE(Stored(ini, "MAIL", "PASSWORD"), saved.mPassWord);
 
     SettingsValues loaded;
-    ASSERT_TRUE(LoadSettingsFile(ini, loaded, failure)) << failure;
+    SettingsLoadFailure stop;
+    ASSERT_TRUE(LoadSettingsFile(ini, loaded, stop)) << stop.message;
     SettingsValues expected = saved;
     expected.uHoukoku = "石油動態報告"; // blanks around a stored value do not survive a read
     EXPECT_EQ(loaded.uHoukoku, expected.uHoukoku);
@@ -142,7 +144,8 @@ TEST(SettingsStore, EmptyMailPasswordIsStoredEmptyAndNeverDecrypted)
     EXPECT_EQ(Stored(ini, "MAIL", "CERTIFY"), "0");
 
     SettingsValues loaded;
-    EXPECT_TRUE(LoadSettingsFile(ini, loaded, failure))
+    SettingsLoadFailure stop;
+    EXPECT_TRUE(LoadSettingsFile(ini, loaded, stop))
         << "an empty text handed to decryption would fail the load";
     EXPECT_EQ(loaded.mPassWord, "");
     EXPECT_EQ(loaded.certify, kCertifyNone);
@@ -155,11 +158,11 @@ TEST(SettingsStore, MethodCodeSelectsOrFailsTheLoad)
     std::string failure;
     ASSERT_TRUE(SaveSettingsFile(ini, Sample(dir), true, failure)) << failure;
     clsIniFile writer;
+    SettingsLoadFailure stop;
     auto loadWithCertify = [&](const std::string &certify, SettingsValues &loaded) {
         EXPECT_TRUE(writer.WriteIniValue(certify, "MAIL", "CERTIFY", ini));
         loaded = {};
-        failure.clear();
-        return LoadSettingsFile(ini, loaded, failure);
+        return LoadSettingsFile(ini, loaded, stop);
     };
     SettingsValues loaded;
     EXPECT_TRUE(loadWithCertify("7", loaded));
@@ -170,9 +173,10 @@ TEST(SettingsStore, MethodCodeSelectsOrFailsTheLoad)
     EXPECT_EQ(loaded.certify, kCertifyNone);
 
     EXPECT_FALSE(loadWithCertify("abc", loaded));
-    EXPECT_EQ(failure, "型が一致しません。");
+    EXPECT_EQ(stop.message, "型が一致しません。");
+    EXPECT_FALSE(stop.undecryptable);
     EXPECT_FALSE(loadWithCertify("40000", loaded));
-    EXPECT_EQ(failure, "オーバーフローしました。");
+    EXPECT_EQ(stop.message, "オーバーフローしました。");
     // What was read before the method stays, what follows it stays empty.
     EXPECT_EQ(loaded.uHoukoku, "石油動態報告");
     EXPECT_EQ(loaded.mPassWord, "mail-pass");
@@ -197,8 +201,9 @@ TEST(SettingsStore, MissingMethodKeyIsAFailureWithItsDescription)
     }
     WriteIni(ini, text);
     SettingsValues loaded;
-    EXPECT_FALSE(LoadSettingsFile(ini, loaded, failure));
-    EXPECT_EQ(failure, "型が一致しません。");
+    SettingsLoadFailure stop;
+    EXPECT_FALSE(LoadSettingsFile(ini, loaded, stop));
+    EXPECT_EQ(stop.message, "型が一致しません。");
     EXPECT_EQ(loaded.mUserId, "reporter");
     EXPECT_EQ(loaded.mMailAdress, "");
 }
@@ -211,9 +216,10 @@ TEST(SettingsStore, UndecryptableUserPasswordStopsTheLoadSilently)
         WriteIni(ini, std::string("[USER]\r\nHOUKOKU=報告\r\nUSERID=U1\r\nPASSWORD=") + stored
                           + "\r\nMAILADRESS=a@b\r\n[MAIL]\r\nSMTP=s\r\nCERTIFY=1\r\n");
         SettingsValues loaded;
-        std::string failure;
-        EXPECT_FALSE(LoadSettingsFile(ini, loaded, failure)) << "stored: " << stored;
-        EXPECT_EQ(failure, "") << "this stop has no message of its own";
+        SettingsLoadFailure stop;
+        EXPECT_FALSE(LoadSettingsFile(ini, loaded, stop)) << "stored: " << stored;
+        EXPECT_EQ(stop.undecryptable, SettingKey::UserPassword) << "stored: " << stored;
+        EXPECT_EQ(stop.message, "") << "this stop has no message of its own";
         EXPECT_EQ(loaded.uHoukoku, "報告");
         EXPECT_EQ(loaded.uUserId, "U1");
         EXPECT_EQ(loaded.uPassWord, "");
@@ -221,6 +227,27 @@ TEST(SettingsStore, UndecryptableUserPasswordStopsTheLoadSilently)
         EXPECT_EQ(loaded.mSmtp, "");
         EXPECT_EQ(loaded.certify, kCertifyUnset);
     }
+}
+
+TEST(SettingsStore, UndecryptableMailPasswordNamesItsKeyAndSaysWhy)
+{
+    TempDir dir;
+    const std::string ini = dir / "Kestlin.INI";
+    std::string failure;
+    ASSERT_TRUE(SaveSettingsFile(ini, Sample(dir), true, failure)) << failure;
+    ASSERT_TRUE(clsIniFile().WriteIniValue("not-an-encrypted-text", "MAIL", "PASSWORD", ini));
+    SettingsValues loaded;
+    SettingsLoadFailure stop;
+    EXPECT_FALSE(LoadSettingsFile(ini, loaded, stop));
+    EXPECT_EQ(stop.undecryptable, SettingKey::MailPassword);
+    EXPECT_EQ(loaded.uPassWord, Sample(dir).uPassWord);
+
+    const DecryptedPassword bad = DecryptStoredPassword("not-an-encrypted-text");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_FALSE(bad.reason.empty());
+    const DecryptedPassword good = DecryptStoredPassword(Stored(ini, "USER", "PASSWORD"));
+    EXPECT_TRUE(good.ok) << good.reason;
+    EXPECT_EQ(good.password, Sample(dir).uPassWord);
 }
 
 TEST(SettingsStore, SaveBrokenOffAtTheThirdValue)

@@ -1,6 +1,7 @@
 #include "pack.h"
 
 #include "cab32.h"
+#include "common/atomicfile.h"
 #include "scan.h"
 
 #include <cerrno>
@@ -34,68 +35,6 @@ std::string DefaultArchiveName(const std::string &folder, const std::vector<std:
         return folder + ".cab";
     return folder + "/" + BaseNameOf(patterns[0]) + ".cab";
 }
-
-std::string FolderOf(const std::string &path)
-{
-    std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The archive grows in a hidden file beside its final place and is renamed
-// there only when complete.
-class TemporaryArchive
-{
-public:
-    explicit TemporaryArchive(const std::string &target)
-        : path_(FolderOf(target) + "/.cab32-XXXXXX")
-    { }
-    ~TemporaryArchive()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!kept_)
-            ::unlink(path_.c_str());
-    }
-    TemporaryArchive(const TemporaryArchive &) = delete;
-    TemporaryArchive &operator=(const TemporaryArchive &) = delete;
-
-    Status Create()
-    {
-        fd_ = ::mkstemp(path_.data());
-        if (fd_ < 0) {
-            kept_ = true; // nothing to remove
-            return Fail(CAB32_E_WRITE, "書庫を作れません: " + path_ + ": " + ErrnoText(errno));
-        }
-        ::fchmod(fd_, 0644);
-        return {};
-    }
-
-    int fd() const { return fd_; }
-
-    Status Finish(const std::string &target, bool overwrite)
-    {
-        int rc = ::close(fd_);
-        fd_ = -1;
-        if (rc != 0)
-            return Fail(CAB32_E_WRITE, "書庫を書き込めません: " + ErrnoText(errno));
-        rc = overwrite
-                 ? ::rename(path_.c_str(), target.c_str())
-                 : ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && errno == EEXIST)
-            return Fail(CAB32_E_EXISTS, "書庫が既にあります: " + target);
-        if (rc != 0)
-            return Fail(CAB32_E_WRITE, "書庫を置けません: " + target + ": " + ErrnoText(errno));
-        kept_ = true;
-        return {};
-    }
-
-private:
-    std::string path_;
-    int fd_ = -1;
-    bool kept_ = false;
-};
 
 Status CheckTarget(const std::string &archive, bool overwrite)
 {
@@ -137,15 +76,21 @@ Status Pack(const Command &command, const Limits &limits, std::string &summary)
         return s;
     if (entries.empty())
         return Fail(CAB32_E_NOFILES, "書庫に入れるファイルがありません: " + folder);
-    TemporaryArchive temporary(archive);
-    if (Status s = temporary.Create(); !s.ok())
-        return s;
+    // The archive grows under a temporary name beside its final place and
+    // takes that name only when complete and on disk.
+    AtomicFile file(archive, 0644);
+    int error = 0;
+    if (!file.Open(error))
+        return Fail(CAB32_E_WRITE, "書庫を作れません: " + archive + ": " + ErrnoText(error));
     WriteResult written;
     Method method = command.compression == C::None ? Method::None : Method::Mszip;
-    if (Status s = WriteCabinet(entries, method, limits, temporary.fd(), written); !s.ok())
+    if (Status s = WriteCabinet(entries, method, limits, file.fd(), written); !s.ok())
         return s;
-    if (Status s = temporary.Finish(archive, command.overwrite); !s.ok())
-        return s;
+    if (!file.Commit(error, command.overwrite)) {
+        if (error == EEXIST)
+            return Fail(CAB32_E_EXISTS, "書庫が既にあります: " + archive);
+        return Fail(CAB32_E_WRITE, "書庫を置けません: " + archive + ": " + ErrnoText(error));
+    }
     summary = archive + ": " + std::to_string(entries.size()) + " 個のファイル、"
               + std::to_string(written.inputBytes) + " バイトを "
               + std::to_string(written.cabinetBytes) + " バイトに圧縮しました";

@@ -1,1 +1,0 @@
-target_sources(kestlin_ui PRIVATE ButtonKeys.cpp ButtonKeys.h QtDisplay.cpp QtDisplay.h)
