@@ -10,6 +10,7 @@
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -307,6 +308,12 @@ void frmIniFile::BuildControls()
     }
 
     scroll_->setWidget(fields);
+    // The field with the focus is scrolled into view, however it got there
+    // (Tab, Shift+Tab back from "設定", a click, a failed check).
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (now && scroll_->widget()->isAncestorOf(now))
+            scroll_->ensureWidgetVisible(now);
+    });
     auto *commands = new QGroupBox(this);
     commands->setObjectName("fraCommand");
     commandsRow_ = new QHBoxLayout;
@@ -559,10 +566,8 @@ bool frmIniFile::FncChkInput()
     if (!failure)
         return true;
     display_.ShowMessage(failure->message, kAppTitle, MsgIcon::Exclamation);
-    if (QWidget *widget = FieldWidget(failure->field)) {
+    if (QWidget *widget = FieldWidget(failure->field))
         widget->setFocus(Qt::OtherFocusReason);
-        scroll_->ensureWidgetVisible(widget);
-    }
     return false;
 }
 

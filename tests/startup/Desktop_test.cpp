@@ -14,9 +14,11 @@
 
 #include <QAccessible>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <clocale>
 #include <gtest/gtest.h>
@@ -101,6 +103,19 @@ TEST(SmallScreen, WindowsAndTheirButtonsStayOnTheScreen)
     EXPECT_TRUE(OnScreen(settings));
     for (const char *name : { "cmdEstablish", "cmdEnd" })
         EXPECT_TRUE(OnScreen(*settings.findChild<QPushButton *>(name))) << name;
+    // Shift+Tab from "設定" reaches the last folder button, scrolled into view.
+    settings.activateWindow();
+    QApplication::processEvents();
+    auto *establish = settings.findChild<QPushButton *>("cmdEstablish");
+    establish->setFocus();
+    QKeyEvent backTab(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier);
+    QApplication::sendEvent(establish, &backTab);
+    QWidget *last = QApplication::focusWidget();
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->accessibleName(), "作業フォルダを選択");
+    auto *fields = settings.findChild<QScrollArea *>();
+    const QRect shown(fields->viewport()->mapToGlobal(QPoint()), fields->viewport()->size());
+    EXPECT_TRUE(shown.contains(QRect(last->mapToGlobal(QPoint()), last->size())));
     settings.close();
 
     frmAbout about(&window);
