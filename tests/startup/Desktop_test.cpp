@@ -16,6 +16,7 @@
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -52,6 +53,20 @@ void ExpectNamedOnce(QWidget &window)
         EXPECT_EQ(names.count(name), 1u)
             << name.toStdString() << " is shared, by " << control.toStdString();
     }
+}
+
+// The text drawn in the given family, as pixels.
+QImage Drawn(const QString &text, const QString &family)
+{
+    QFont font(family);
+    font.setPixelSize(48);
+    QImage image(200, 64, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignVCenter, text);
+    return image;
 }
 
 bool OnScreen(const QWidget &widget)
@@ -152,6 +167,17 @@ TEST(Font, TheSameJapaneseFaceUnderEveryLocale)
         GTEST_SKIP() << "IPAGothic (fonts-ipafont-gothic) is not installed";
     const QString used = QFontInfo(KestlinFont()).family();
     EXPECT_TRUE(ipaGothic.contains(used)) << used.toStdString();
+
+    // A face made for another region that covers Japanese too draws the
+    // Japanese forms of these kanji, not its own.
+    const QString kanji = QString::fromUtf8("送次化");
+    for (const char *other : { "Noto Sans CJK KR", "Noto Sans CJK SC" }) {
+        if (QFontInfo(QFont(QString::fromLatin1(other))).family() != QLatin1String(other))
+            continue;
+        EXPECT_EQ(Drawn(kanji, QString::fromLatin1(other)),
+                  Drawn(kanji, QStringLiteral("Noto Sans CJK JP")))
+            << other;
+    }
 }
 
 } // namespace
