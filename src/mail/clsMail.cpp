@@ -1,7 +1,7 @@
 #include "mail/clsMail.h"
 
 #include "common/dynlib.h"
-#include "common/userfolders.h"
+#include "platform/bsmtp/bsmtp.h"
 
 #include <exception>
 #include <memory>
@@ -13,81 +13,38 @@ namespace {
 const char *const kLibrary = "libbsmtp.so";
 const char *const kTag = "clsMailｴﾗｰ";
 
-using SendMailFn
-    = char *(*)(const char *, const char *, const char *, const char *, const char *, const char *);
-using ProgressFn = void (*)(void *, int64_t, int64_t);
-using SendMailWithProgressFn = char *(*)(const char *, const char *, const char *, const char *,
-                                         const char *, const char *, ProgressFn, void *);
-using RcvMailFn
-    = int (*)(const char *, const char *, const char *, const char *, const char *, char **);
-using FreeFn = void (*)(char *);
-
-// The library's view of a certificate in question (BsmtpCertificate).
-struct CertificateView
-{
-    const char *server, *subject, *issuer, *validFrom, *validUntil, *fingerprint, *problem, *line;
-};
-using TrustFn = int (*)(void *, const CertificateView *);
-using SendMailWithTrustFn
-    = char *(*)(const char *, const char *, const char *, const char *, const char *, const char *,
-                const char *, ProgressFn, void *, TrustFn, void *);
-using RcvMailWithTrustFn = int (*)(const char *, const char *, const char *, const char *,
-                                   const char *, const char *, TrustFn, void *, char **);
-
+// The entry points, typed by the library's own header.
 struct Library
 {
     SharedLibrary library;
-    SendMailFn sendMail = nullptr;
-    SendMailWithProgressFn sendMailWithProgress = nullptr;
-    RcvMailFn rcvMail = nullptr;
-    SendMailWithTrustFn sendMailWithTrust = nullptr;
-    RcvMailWithTrustFn rcvMailWithTrust = nullptr;
-    FreeFn release = nullptr;
+    decltype(&BsmtpSubmit) submit = nullptr;
+    decltype(&BsmtpFree) release = nullptr;
 
-    // The reporting and trusting entry points only when they are asked for:
-    // without them, a library that predates them still sends.
-    bool Load(bool withProgress, bool withTrust, std::string &reason)
+    bool Load(std::string &reason)
     {
-        if (!library.Load(kLibrary, reason))
-            return false;
-        if (withTrust)
-            return (sendMailWithTrust
-                    = library.Function<SendMailWithTrustFn>("SendMailWithTrust", reason))
-                   && (rcvMailWithTrust
-                       = library.Function<RcvMailWithTrustFn>("RcvMailWithTrust", reason))
-                   && (release = library.Function<FreeFn>("BsmtpFree", reason));
-        if (withProgress)
-            sendMailWithProgress
-                = library.Function<SendMailWithProgressFn>("SendMailWithProgress", reason);
-        else
-            sendMail = library.Function<SendMailFn>("SendMail", reason);
-        return (sendMail || sendMailWithProgress)
-               && (rcvMail = library.Function<RcvMailFn>("RcvMail", reason))
-               && (release = library.Function<FreeFn>("BsmtpFree", reason));
-    }
-
-    // The library's text, released at once; nullptr counts as a failure.
-    std::string Take(char *text, bool &missing) const
-    {
-        missing = text == nullptr;
-        std::string copy = text ? text : "";
-        release(text);
-        return copy;
+        return library.Load(kLibrary, reason)
+               && (submit = library.Function<decltype(submit)>("BsmtpSubmit", reason))
+               && (release = library.Function<decltype(release)>("BsmtpFree", reason));
     }
 };
 
-const char *MethodWord(int16_t certify)
+// The settings' code as the library's sign-in; unknown codes sign in not at all.
+int SignIn(int16_t certify)
 {
-    switch (certify) {
-    case 2:
-        return "LOGIN";
-    case 3:
-        return "CRAM-MD5";
-    case 4:
-        return "PLAIN";
-    default:
-        return nullptr;
-    }
+    return certify >= BSMTP_SIGN_IN_NONE && certify <= BSMTP_SIGN_IN_BEARER ? certify
+                                                                            : BSMTP_SIGN_IN_NONE;
+}
+
+// "" is 0 (the library's 25); anything but a port number is refused here.
+bool PortNumber(const std::string &text, int &port)
+{
+    port = 0;
+    if (text.empty())
+        return true;
+    if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    port = std::stoi(text);
+    return port >= 1 && port <= 65535;
 }
 
 // The library calls back through C: nothing may be thrown across it, and a
@@ -101,7 +58,7 @@ void ReportSending(void *context, int64_t sent, int64_t total)
 
 // Nothing may be thrown across the library either; a question that fails
 // counts as No.
-int AskTrust(void *context, const CertificateView *view)
+int AskTrust(void *context, const BsmtpCertificate *view)
 {
     try {
         const auto &ask
@@ -112,6 +69,18 @@ int AskTrust(void *context, const CertificateView *view)
                    : 0;
     } catch (...) {
         return 0;
+    }
+}
+
+MailDelivery Delivery(int delivery)
+{
+    switch (delivery) {
+    case BSMTP_ACCEPTED:
+        return MailDelivery::Accepted;
+    case BSMTP_UNKNOWN:
+        return MailDelivery::Unknown;
+    default:
+        return MailDelivery::NotSent;
     }
 }
 
@@ -136,67 +105,54 @@ std::string TrustQuestion(const ServerCertificate &certificate)
 
 bool clsMail::Send()
 {
+    delivery_ = MailDelivery::NotSent;
     try {
-        const std::string server
-            = smtp_ + '\t' + (port_.empty() ? std::string("25") : port_) + '\t'
-              + (timeOut_ != 0 ? std::to_string(timeOut_) : std::string("120"));
-        std::string recipients = "<" + to_;
-        if (!cc_.empty())
-            recipients += "\tcc\t" + cc_;
-        if (!bcc_.empty())
-            recipients += "\tbcc\t" + bcc_;
-        recipients += ">";
-
+        BsmtpSubmission submission {};
+        submission.size = sizeof submission;
+        if (!PortNumber(port_, submission.port)) {
+            errMsg_ = "ポート番号が正しくありません: " + port_ + kTag;
+            return false;
+        }
         Library library;
         std::string reason;
-        const bool trusting = !knownServers_.empty();
-        if (!library.Load(static_cast<bool>(Sending), trusting, reason)) {
+        if (!library.Load(reason)) {
             if (errMsg_.empty())
                 errMsg_ = reason + kTag;
             return false;
         }
-
-        bool missing = false;
-        if (certify_ == 1) {
-            const std::string popServer = pop_ + "\t110";
-            char *answer = nullptr;
-            const std::string folder = LocateFiles().workFolder;
-            const int ok
-                = trusting ? library.rcvMailWithTrust(
-                      popServer.c_str(), userId_.c_str(), password_.c_str(), "STAT", folder.c_str(),
-                      knownServers_.c_str(), TrustCertificate ? &AskTrust : nullptr,
-                      &TrustCertificate, &answer)
-                           : library.rcvMail(popServer.c_str(), userId_.c_str(), password_.c_str(),
-                                             "STAT", folder.c_str(), &answer);
-            const std::string text = library.Take(answer, missing);
-            if (!ok) {
-                errMsg_ = text + " " + kTag;
-                return false;
-            }
+        submission.host = smtp_.c_str();
+        submission.timeoutSeconds = 120;
+        submission.from = from_.c_str();
+        submission.to = to_.c_str();
+        submission.cc = cc_.c_str();
+        submission.bcc = bcc_.c_str();
+        submission.subject = subject_.c_str();
+        submission.body = main_.c_str();
+        submission.files = file_.c_str();
+        submission.signIn = SignIn(certify_);
+        submission.user = userId_.c_str();
+        submission.password = password_.c_str();
+        submission.pop3Host = pop_.c_str();
+        submission.pop3Port = popPort_;
+        if (!knownServers_.empty()) {
+            submission.knownServers = knownServers_.c_str();
+            submission.trust = TrustCertificate ? &AskTrust : nullptr;
+            submission.trustContext = &TrustCertificate;
         }
+        submission.progress = Sending ? &ReportSending : nullptr;
+        submission.progressContext = &Sending;
 
-        std::string sender = "<" + from_ + ">";
-        if (const char *method = MethodWord(certify_))
-            sender += '\t' + userId_ + ':' + password_ + '\t' + method;
-
-        char *reply = nullptr;
-        if (trusting)
-            reply = library.sendMailWithTrust(
-                server.c_str(), recipients.c_str(), sender.c_str(), subject_.c_str(), main_.c_str(),
-                file_.c_str(), knownServers_.c_str(), Sending ? &ReportSending : nullptr, &Sending,
-                TrustCertificate ? &AskTrust : nullptr, &TrustCertificate);
-        else if (Sending)
-            reply = library.sendMailWithProgress(server.c_str(), recipients.c_str(), sender.c_str(),
-                                                 subject_.c_str(), main_.c_str(), file_.c_str(),
-                                                 &ReportSending, &Sending);
-        else
-            reply = library.sendMail(server.c_str(), recipients.c_str(), sender.c_str(),
-                                     subject_.c_str(), main_.c_str(), file_.c_str());
-        const std::string result = library.Take(reply, missing);
-        if (result.empty() && !missing)
+        const bool accepted = library.submit(&submission) != 0;
+        std::unique_ptr<char, decltype(library.release)> result(submission.result, library.release);
+        delivery_ = Delivery(submission.delivery);
+        if (accepted)
             return true;
-        errMsg_
-            = (missing ? std::string(kLibrary) + " から結果が返りませんでした。" : result) + kTag;
+        if (!result)
+            errMsg_ = std::string(kLibrary) + " から結果が返りませんでした。" + kTag;
+        else if (submission.failedIn == BSMTP_FAILED_IN_POP3)
+            errMsg_ = std::string(result.get()) + " " + kTag;
+        else
+            errMsg_ = result.get() + std::string(kTag);
         return false;
     } catch (const std::exception &error) {
         if (errMsg_.empty())

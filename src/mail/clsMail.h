@@ -22,54 +22,49 @@ struct ServerCertificate
 // The question the window asks about such a certificate, in Japanese.
 std::string TrustQuestion(const ServerCertificate &certificate);
 
+// What became of a message after Send.
+enum class MailDelivery { NotSent, Accepted, Unknown };
+
 class clsMail
 {
 public:
     bool Send();
     const std::string &GetErrMsg() const { return errMsg_; }
+    // After Send(): Accepted when it returned true; Unknown when the whole
+    // message had gone (its last byte sent) but no final reply came: a
+    // dropped connection or a time-out; NotSent otherwise (including a
+    // 4xx/5xx reply to the end of the data).
+    MailDelivery GetDelivery() const { return delivery_; }
 
-    const std::string &GetSMTP() const { return smtp_; }
     void SetSMTP(const std::string &value) { smtp_ = value; }
-    const std::string &GetPOP() const { return pop_; }
     void SetPOP(const std::string &value) { pop_ = value; }
-    const std::string &GetPort() const { return port_; }
+    // POP before SMTP; 0 (unset) is the usual 110.
+    void SetPOPPort(int32_t value) { popPort_ = value; }
     void SetPort(const std::string &value) { port_ = value; }
     void SetPort(int32_t value) { port_ = std::to_string(value); }
-    const std::string &GetTo() const { return to_; }
     void AddTo(const std::string &value) { Append(to_, value); }
-    const std::string &GetCc() const { return cc_; }
     void AddCc(const std::string &value) { Append(cc_, value); }
-    const std::string &GetBcc() const { return bcc_; }
     void AddBcc(const std::string &value) { Append(bcc_, value); }
-    const std::string &GetFrom() const { return from_; }
     void SetFrom(const std::string &value) { from_ = value; }
-    const std::string &GetMain() const { return main_; }
     void SetMain(const std::string &value) { main_ = value; }
-    const std::string &GetSubject() const { return subject_; }
     void SetSubject(const std::string &value) { subject_ = value; }
-    const std::string &GetFile() const { return file_; }
     void AddFile(const std::string &value) { Append(file_, value); }
-    int16_t GetCertify() const { return certify_; }
+    // 0 none, 1 POP before SMTP, 2 LOGIN, 3 CRAM-MD5, 4 PLAIN, 5 an OAuth 2.0
+    // access token given as the password; any other code is 0.
     void SetCertify(int16_t value) { certify_ = value; }
-    const std::string &GetUerId() const { return userId_; }
     void SetUserId(const std::string &value) { userId_ = value; }
     void SetPassword(const std::string &value) { password_ = value; }
-    int32_t GetTimeOut() const { return timeOut_; }
-    void SetTimeOut(int32_t value) { timeOut_ = value; }
 
     // Raised while the message goes: bytes of it sent so far and its whole
     // size; the last call, sent == total, only once the server accepted it.
     // Raised on the thread that calls Send; an exception it throws is dropped.
-    // Needs the library's SendMailWithProgress; unset, Send uses SendMail.
     std::function<void(int64_t sent, int64_t total)> Sending;
 
     // known-servers.txt: the servers whose certificate was accepted and those
     // that offered TLS before. Set, Send uses the library's rules for it:
     // TLS whenever offered, any certificate where no password travels, and a
-    // stored or accepted one where one does. Needs SendMailWithTrust and
-    // RcvMailWithTrust; empty, Send checks certificates against the system
-    // only.
-    const std::string &GetKnownServers() const { return knownServers_; }
+    // stored or accepted one where one does. Empty, Send checks certificates
+    // against the system only.
     void SetKnownServers(const std::string &value) { knownServers_ = value; }
     // Asked, with a known-servers file, about a certificate the system does
     // not accept; true: trust it (the library stores it). Unset, or when it
@@ -83,11 +78,12 @@ private:
     }
 
     std::string smtp_, pop_, port_, to_, cc_, bcc_, from_, main_, subject_, file_;
+    int32_t popPort_ = 0;
     int16_t certify_ = 0;
     std::string userId_, password_;
-    int32_t timeOut_ = 0;
     std::string knownServers_;
     std::string errMsg_;
+    MailDelivery delivery_ = MailDelivery::NotSent;
 };
 
 } // namespace kestlin

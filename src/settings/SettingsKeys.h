@@ -24,6 +24,7 @@ enum class SettingKey {
     MailPassword,
     MailSubject,
     MailMailAdress,
+    MailPopPort,
     SystemLog,
     SystemTempLog,
     SystemTemp,
@@ -51,6 +52,8 @@ inline constexpr SettingKeyInfo kSettingKeys[] = {
     { SettingKey::MailPassword, "MAIL", "PASSWORD", nullptr },
     { SettingKey::MailSubject, "MAIL", "SUBJECT", "【石油動態報告】" },
     { SettingKey::MailMailAdress, "MAIL", "MAILADRESS", kReportMailbox },
+    // Not in the dialog: POP before SMTP on a port other than 110 (tests).
+    { SettingKey::MailPopPort, "MAIL", "POPPORT", nullptr },
     { SettingKey::SystemLog, "SYSTEM", "LOG", nullptr },
     { SettingKey::SystemTempLog, "SYSTEM", "TEMPLOG", nullptr },
     { SettingKey::SystemTemp, "SYSTEM", "TEMP", nullptr },

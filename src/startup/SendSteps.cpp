@@ -437,11 +437,18 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
         int64_t port = 0;
         if (!ToInteger(portText, INT32_MIN, INT32_MAX, port, errText))
             return;
+        // Absent, POP before SMTP uses the usual 110.
+        int64_t popPort = 0;
+        const std::string popPortText = ReadSetting(iniFilePath_, SettingKey::MailPopPort);
+        if (certify == 1 && !popPortText.empty()
+            && !ToInteger(popPortText, 0, 65535, popPort, errText))
+            return;
 
         clsMail mail;
         mail.SetSMTP(smtp);
         // POP before SMTP signs in to the POP3 service of the SMTP host.
         mail.SetPOP(smtp);
+        mail.SetPOPPort(static_cast<int32_t>(popPort));
         mail.SetUserId(account);
         mail.SetPassword(password);
         mail.SetPort(static_cast<int32_t>(port));

@@ -40,8 +40,7 @@ struct RequiredLibrary
 inline const RequiredLibrary kRequiredLibraries[] = {
     { "libbsmtp.so",
       "BSMTP.DLL",
-      { "SendMail", "SendMailWithProgress", "SendMailWithTrust", "RcvMail", "RcvMailWithTrust",
-        "BsmtpFree" } },
+      { "BsmtpSubmit", "BsmtpFree" } },
     { "libcab32.so", "CAB32.DLL", { "Cab", "CabCheckArchive" } },
     { "libcapicom.so",
       "CAPICOM.DLL",

@@ -261,6 +261,12 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
                                     std::to_string(options.sizeLimit),
                                     "--size-offer",
                                     SizeOfferWord(options.sizeOffer) };
+    if (!options.bearerToken.empty())
+        args.insert(args.end(), { "--bearer-token", options.bearerToken });
+    if (options.afterData != SmtpOptions::AfterData::Reply)
+        args.insert(args.end(),
+                    { "--after-data",
+                      options.afterData == SmtpOptions::AfterData::Drop ? "drop" : "refuse" });
     if (options.startTls || options.implicitTls) {
         if (!MakeCertificate(folder_, options.certificateName, reason))
             return false;

@@ -16,11 +16,14 @@ namespace kestlin::test {
 // Recipients "...@refused.test" are refused with "550 5.1.1".
 struct SmtpOptions
 {
-    // Mechanisms offered after EHLO, of "LOGIN", "PLAIN", "CRAM-MD5";
-    // empty: no AUTH line at all.
+    // Mechanisms offered after EHLO, of "LOGIN", "PLAIN", "CRAM-MD5",
+    // "XOAUTH2", "OAUTHBEARER"; empty: no AUTH line at all.
     std::vector<std::string> mechanisms { "LOGIN", "PLAIN", "CRAM-MD5" };
     std::string user = "user";
     std::string password = "password";
+    // The access token that XOAUTH2 and OAUTHBEARER take for user (empty:
+    // the server's own default, "token").
+    std::string bearerToken;
     // Offer STARTTLS (or speak TLS from the start) with a certificate from
     // a certificate authority made with the openssl command (folder()/ca.pem):
     // no client trusts it unless told.
@@ -39,6 +42,10 @@ struct SmtpOptions
     // Where the server stops answering (and reading).
     enum class Stall { None, Greeting, Data, EndOfData };
     Stall stall = Stall::None;
+    // Once the whole message is in: the usual reply, the message stored and
+    // the connection dropped without a reply, or a 554 refusal.
+    enum class AfterData { Reply, Drop, Refuse };
+    AfterData afterData = AfterData::Reply;
     // The largest message taken, in bytes (0: any), and what the EHLO reply
     // tells of it: "SIZE <limit>", "SIZE" alone (a declared size over the
     // limit is refused at MAIL FROM all the same), or nothing (the message

@@ -8,6 +8,8 @@ one "key value" a line) in the mail folder. It runs until it is killed.
 
 import argparse
 import asyncio
+import base64
+import binascii
 import hmac
 import os
 import secrets
@@ -24,7 +26,10 @@ def parse_args():
     p.add_argument("--ready-file", required=True)
     p.add_argument("--mail-dir", required=True)
     p.add_argument("--auth", default="LOGIN,PLAIN,CRAM-MD5",
-                   help="mechanisms to offer, comma separated; empty offers no AUTH")
+                   help="mechanisms to offer, comma separated (also XOAUTH2, "
+                        "OAUTHBEARER); empty offers no AUTH")
+    p.add_argument("--bearer-token", default="token",
+                   help="the access token that XOAUTH2 and OAUTHBEARER accept for --user")
     p.add_argument("--user", default="user")
     p.add_argument("--password", default="password")
     p.add_argument("--cert", help="certificate (PEM) for STARTTLS")
@@ -45,11 +50,14 @@ def parse_args():
                    help="what EHLO says of the limit: SIZE and the limit, SIZE alone "
                         "(refused at MAIL FROM SIZE= all the same), or nothing "
                         "(refused after the last byte)")
+    p.add_argument("--after-data", default="reply", choices=["reply", "drop", "refuse"],
+                   help="once the whole message is in: answer as usual, store it and "
+                        "drop the connection without a reply, or refuse it with 554")
     return p.parse_args()
 
 
 ARGS = parse_args()
-ALL_MECHANISMS = {"LOGIN", "PLAIN", "CRAM-MD5"}
+ALL_MECHANISMS = {"LOGIN", "PLAIN", "CRAM-MD5", "XOAUTH2", "OAUTHBEARER"}
 
 
 class Handler:
@@ -91,6 +99,8 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         if ARGS.stall == "end":
             await asyncio.sleep(3600)
+        if ARGS.after_data == "refuse":
+            return "554 5.7.1 Message refused after its end"
         self.count += 1
         stem = os.path.join(self.mail_dir, f"{self.count:06d}")
         with open(stem + ".eml.part", "wb") as f:
@@ -107,6 +117,10 @@ class Handler:
             f.write("\n".join(lines) + "\n")
         # The message appears under its final name only when complete.
         os.rename(stem + ".eml.part", stem + ".eml")
+        if ARGS.after_data == "drop":
+            # Kept, and the reply lost: the client cannot know.
+            server.transport.abort()
+            return "250 2.0.0 OK (never reaches the client)"
         return "250 2.0.0 OK queued as " + os.path.basename(stem)
 
 
@@ -125,7 +139,71 @@ def authenticator(server, session, envelope, mechanism, auth_data):
     return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
 
+def bearer_accepted(account, token):
+    """Whether an OAuth 2.0 access token signs in account: the one check of a token."""
+    return account == ARGS.user and hmac.compare_digest(token, ARGS.bearer_token)
+
+
+def sasl_fields(text):
+    """ "key=value" pairs separated by 0x01, as XOAUTH2 and OAUTHBEARER send them."""
+    return dict(kv.split("=", 1) for kv in text.split("\x01") if "=" in kv)
+
+
+def bearer_of(auth):
+    return auth[len("Bearer "):] if auth.startswith("Bearer ") else ""
+
+
 class TestSMTP(SMTP):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        # An access token makes a long AUTH line (RFC 4954 allows 12288).
+        self.command_size_limits["AUTH"] = 12288
+
+    async def initial_response(self, args):
+        if len(args) == 1:
+            blob = await self.challenge_auth("")
+        else:
+            try:
+                blob = b"" if args[1] == "=" else base64.b64decode(args[1], validate=True)
+            except binascii.Error:
+                await self.push("501 5.5.2 Can't decode base64")
+                return MISSING
+        return blob if blob is MISSING else blob.decode("utf-8", "replace")
+
+    async def bearer_result(self, mechanism, account, token):
+        if bearer_accepted(account, token):
+            self.session.kestlin_mechanism = mechanism
+            return AuthResult(success=True, handled=False,
+                              auth_data=LoginPassword(account.encode(), b""))
+        # The error travels as a challenge; the client's answer ends it.
+        error = b'{"status":"invalid_token","schemes":"bearer"}'
+        if await self.challenge_auth(error) is MISSING:
+            return AuthResult(success=False, handled=True)
+        return AuthResult(success=False, handled=False)
+
+    @auth_mechanism("XOAUTH2")
+    async def auth_XOAUTH2(self, _, args):
+        text = await self.initial_response(args)
+        if text is MISSING:
+            return AuthResult(success=False, handled=True)
+        fields = sasl_fields(text)
+        return await self.bearer_result("XOAUTH2", fields.get("user", ""),
+                                        bearer_of(fields.get("auth", "")))
+
+    @auth_mechanism("OAUTHBEARER")
+    async def auth_OAUTHBEARER(self, _, args):
+        text = await self.initial_response(args)
+        if text is MISSING:
+            return AuthResult(success=False, handled=True)
+        header, _, rest = text.partition("\x01")
+        account = ""
+        for part in header.split(","):
+            if part.startswith("a="):
+                account = part[2:].replace("=2C", ",").replace("=3D", "=")
+        fields = sasl_fields(rest)
+        return await self.bearer_result("OAUTHBEARER", account,
+                                        bearer_of(fields.get("auth", "")))
+
     @auth_mechanism("CRAM-MD5")
     async def auth_CRAM_MD5(self, _, args):
         challenge = f"<{secrets.token_hex(8)}@kestlin.test>".encode()

@@ -6,11 +6,13 @@
  * the caller's free: the two sides may use different allocators).
  *
  * The functions block until the exchange ends. They may be called from any
- * thread, one call at a time per thread.
+ * thread, one call at a time per thread. The program calls BsmtpSubmit;
+ * SendMail and RcvMail keep the argument strings of the Windows library.
  */
 #ifndef KESTLIN_BSMTP_H
 #define KESTLIN_BSMTP_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -24,47 +26,7 @@ extern "C" {
 #endif
 
 /*
- * Submits one mail.
- *
- * server   "host" TAB "port" TAB "time-out": port empty means 25; port 465
- *          speaks TLS from the start, any other port switches to TLS with
- *          STARTTLS whenever the server offers it. The server certificate is
- *          checked against the system's trust store. The time-out, in
- *          seconds (empty or 0: 120), bounds each wait on its own: the
- *          connection (name, TCP, TLS handshake), each reply (counted from
- *          the end of what asked for it: the connection, the command, the
- *          last byte of the message) and any stall while the message goes;
- *          never the whole exchange, so a slow server that answers every
- *          wait in time is served.
- * to       "<" recipients ">": addresses separated by TAB; the word "cc" or
- *          "bcc" between two TABs makes the addresses after it copies or blind
- *          copies. Empty entries are skipped.
- * from     "<" sender ">", optionally followed by TAB "user:password" TAB and
- *          the sign-in method "LOGIN", "CRAM-MD5" or "PLAIN". With a method
- *          the mail is submitted only after that very sign-in succeeded;
- *          when the server does not offer it, nothing is submitted.
- * subject  the subject line.
- * body     the body text; line ends become CR LF.
- * files    attachment entries separated by TAB, each "path|name|type"; name
- *          and type may be left out (the file's own name,
- *          application/octet-stream).
- *
- * Returns "" when the server accepted the mail: a positive reply to the end of
- * the message, received after its last byte was sent. A reply that arrives
- * before its command (or before the end of the message) is a protocol error,
- * and so are malformed replies, a line over 8 KiB and a reply over 64 KiB.
- * Otherwise the reason: a short Japanese lead, then the server's reply line
- * as it came, or a Japanese description naming the host and port (refused,
- * unknown host, time-out, untrusted certificate with what to do), with the
- * network library's own words in parentheses where they help. Release the
- * result with BsmtpFree. NULL only when no memory was left for the answer;
- * count that as a failure.
- */
-BSMTP_API char *SendMail(const char *server, const char *to, const char *from, const char *subject,
-                         const char *body, const char *files);
-
-/*
- * Told how far the message of SendMailWithProgress has gone.
+ * Told how far the message has gone.
  *
  * sent     bytes of the message handed to the connection so far.
  * total    the size of the whole message: every byte from the first header
@@ -82,42 +44,9 @@ BSMTP_API char *SendMail(const char *server, const char *to, const char *from, c
  * with sent < total; then, only when the server has accepted the whole
  * message, one last call with sent == total. A failure ends the calls
  * without that last one. The calls come from the calling thread, within
- * SendMailWithProgress; they should return quickly, as the transfer waits.
+ * BsmtpSubmit; they should return quickly, as the transfer waits.
  */
 typedef void (*BsmtpProgress)(void *context, int64_t sent, int64_t total);
-
-/*
- * SendMail that reports the progress of the message to progress (which may
- * be NULL), handing it context unchanged. Arguments and result as for
- * SendMail.
- */
-BSMTP_API char *SendMailWithProgress(const char *server, const char *to, const char *from,
-                                     const char *subject, const char *body, const char *files,
-                                     BsmtpProgress progress, void *context);
-
-/*
- * Signs in to a POP3 mailbox and runs one command, for POP before SMTP.
- *
- * server   "host" TAB "port" [TAB "time-out"]: port empty means 110; port 995
- *          speaks TLS from the start, other ports use STLS when offered.
- *          Time-out as for SendMail (empty: 120 seconds).
- * user, password  the account.
- * command  "STAT" (the only command this library runs).
- * folder   where received mail would be stored; STAT stores nothing and the
- *          folder is not touched.
- *
- * Signs in with USER and PASS. Every answer must be the status "+OK"
- * followed by a space or the line end ("+OKAY" is a refusal); time-outs and
- * protocol errors as for SendMail.
- *
- * Returns 1 when the sign-in and the command succeeded, 0 otherwise. When
- * result is not NULL, *result receives a text to release with BsmtpFree: on
- * success the server's answer to the command (for STAT "+OK <count>
- * <size>"), on failure the reason, with the server's own reply line where it
- * gave one.
- */
-BSMTP_API int RcvMail(const char *server, const char *user, const char *password,
-                      const char *command, const char *folder, char **result);
 
 /*
  * A server certificate that the system does not accept for the server, as
@@ -142,42 +71,166 @@ typedef struct BsmtpCertificate
  */
 typedef int (*BsmtpTrust)(void *context, const BsmtpCertificate *certificate);
 
-/*
- * SendMailWithProgress with servers remembered in knownServers, the path of
- * known-servers.txt (see below), and a certificate the system does not
- * accept put to trust (which may be NULL: refused).
- *
- * With no sign-in method, on any port but 465, no password travels over
- * SMTP: STARTTLS is used whenever the server offers it and any certificate
- * will do; should the handshake itself fail (an old server), the mail goes
- * again on a new connection without TLS. Otherwise (a sign-in method, or
- * port 465) the certificate must be the one whose key known-servers.txt
- * holds for "host:port"; a different key is refused and trust is not asked.
- * A server without a stored key must have a certificate the system accepts
- * for the host as given, or one that trust accepts: its line is then added
- * to the file (and should the server have gone meanwhile, the exchange
- * starts once more without asking). A server that offered STARTTLS is remembered in the file; a
- * sign-in to such a server without TLS is refused. A refusal names the file
- * and ends with the line that would change the decision, on a line of its
- * own followed by CR LF.
- *
- * known-servers.txt, one server a line (CR LF or LF; blank lines and lines
- * starting with "#" are skipped, and every line is kept when one is added):
- *   host:port sha256//<Base64 of the SHA-256 of the public key>
- *   host:port starttls
- */
-BSMTP_API char *SendMailWithTrust(const char *server, const char *to, const char *from,
-                                  const char *subject, const char *body, const char *files,
-                                  const char *knownServers, BsmtpProgress progress,
-                                  void *progressContext, BsmtpTrust trust, void *trustContext);
+/* How the sender signs in; the numbers are those of the settings. */
+#define BSMTP_SIGN_IN_NONE 0
+#define BSMTP_SIGN_IN_POP_BEFORE_SMTP 1 /* POP3 USER/PASS and STAT first */
+#define BSMTP_SIGN_IN_LOGIN 2
+#define BSMTP_SIGN_IN_CRAM_MD5 3
+#define BSMTP_SIGN_IN_PLAIN 4
+/* An OAuth 2.0 access token as the password: SASL XOAUTH2 where the server
+ * offers it, else OAUTHBEARER (RFC 7628), else nothing is sent. */
+#define BSMTP_SIGN_IN_BEARER 5
+
+/* What became of the message. */
+#define BSMTP_NOT_SENT 0 /* the server has not got it, or refused it */
+#define BSMTP_ACCEPTED 1 /* the server accepted it after its last byte */
+/* Its last byte went but no reply to it came (a dropped connection, the
+ * time-out, a reply that makes no sense): the server may have it. */
+#define BSMTP_UNKNOWN 2
+
+/* Where a failure happened. */
+#define BSMTP_FAILED_NOWHERE 0
+#define BSMTP_FAILED_IN_POP3 1 /* the POP3 sign-in of POP before SMTP */
+#define BSMTP_FAILED_IN_SMTP 2 /* anything else */
 
 /*
- * RcvMail with the rules of SendMailWithTrust for a sign-in: POP3 always
- * sends a password.
+ * One submission. Fill it with zeros, set size to sizeof(BsmtpSubmission)
+ * and the fields needed; a field left zero (NULL) takes its default. Fields
+ * added in later versions go at the end: the library reads only the first
+ * size bytes and takes the rest as zero, so that a caller built against an
+ * older header keeps working.
+ *
+ * Texts are UTF-8, NUL-terminated, and are only read during the call.
  */
-BSMTP_API int RcvMailWithTrust(const char *server, const char *user, const char *password,
-                               const char *command, const char *folder, const char *knownServers,
-                               BsmtpTrust trust, void *trustContext, char **result);
+typedef struct BsmtpSubmission
+{
+    size_t size;
+
+    /* The SMTP server. Port 0 means 25; port 465 speaks TLS from the start,
+     * any other port switches to TLS with STARTTLS whenever the server offers
+     * it. The time-out, in seconds (0: 120), bounds each wait on its own: the
+     * connection (name, TCP, TLS handshake), each reply (counted from the end
+     * of what asked for it: the connection, the command, the last byte of the
+     * message) and any stall while the message goes; never the whole
+     * exchange, so a slow server that answers every wait in time is served. */
+    const char *host;
+    int port;
+    int timeoutSeconds;
+
+    /* The envelope and the message. Addresses are bare (no angle brackets);
+     * each list holds addresses separated by TAB, empty entries are skipped,
+     * and at least one of them must hold one. bcc reaches only the envelope. */
+    const char *from;
+    const char *to;
+    const char *cc;
+    const char *bcc;
+    const char *subject;
+    const char *body; /* line ends become CR LF */
+    /* Attachment entries separated by TAB, each "path|name|type"; name and
+     * type may be left out (the file's own name, application/octet-stream). */
+    const char *files;
+
+    /* The sign-in (BSMTP_SIGN_IN_*). With a method the mail is submitted only
+     * after that very sign-in succeeded; when the server does not offer it,
+     * nothing is submitted. password is the access token for
+     * BSMTP_SIGN_IN_BEARER. */
+    int signIn;
+    const char *user;
+    const char *password;
+
+    /* POP before SMTP: the POP3 server (NULL or empty: host) and its port (0: 110;
+     * 995 speaks TLS from the start, other ports use STLS when offered).
+     * Signs in with USER and PASS and runs STAT; the time-out is the one
+     * above. */
+    const char *pop3Host;
+    int pop3Port;
+
+    /* The path of known-servers.txt, and who is asked about a certificate
+     * that the system does not accept (trust may be NULL: refused). NULL
+     * path: certificates are checked against the system's trust store only.
+     *
+     * With a path and no sign-in, on any port but 465, no password travels
+     * over SMTP: STARTTLS is used whenever the server offers it and any
+     * certificate will do; should the handshake itself fail (an old server),
+     * the mail goes again on a new connection without TLS. Otherwise (a
+     * sign-in, POP3, or port 465) the certificate must be the one whose key
+     * known-servers.txt holds for "host:port"; a different key is refused
+     * and trust is not asked. A server without a stored key must have a
+     * certificate the system accepts for the host as given, or one that trust
+     * accepts: its line is then added to the file (and should the server have
+     * gone meanwhile, the exchange starts once more without asking). A server
+     * that offered STARTTLS is remembered in the file; a sign-in to such a
+     * server without TLS is refused. A refusal names the file and ends with
+     * the line that would change the decision, on a line of its own followed
+     * by CR LF.
+     *
+     * known-servers.txt, one server a line (CR LF or LF; blank lines and
+     * lines starting with "#" are skipped, and every line is kept when one is
+     * added):
+     *   host:port sha256//<Base64 of the SHA-256 of the public key>
+     *   host:port starttls */
+    const char *knownServers;
+    BsmtpTrust trust;
+    void *trustContext;
+
+    /* Told how far the message has gone (may be NULL). */
+    BsmtpProgress progress;
+    void *progressContext;
+
+    /* Out: set by every call. result is "" when the server accepted the mail
+     * (a positive reply to the end of the message, received after its last
+     * byte was sent), else the reason: a short Japanese lead, then the
+     * server's reply line as it came, or a Japanese description naming the
+     * host and port (refused, unknown host, time-out, untrusted certificate
+     * with what to do), with the network library's own words in parentheses
+     * where they help. A reply that arrives before its command (or before the
+     * end of the message) is a protocol error, and so are malformed replies,
+     * a line over 8 KiB and a reply over 64 KiB. Release it with BsmtpFree;
+     * NULL only when no memory was left for it. delivery is BSMTP_NOT_SENT,
+     * BSMTP_ACCEPTED or BSMTP_UNKNOWN; failedIn a BSMTP_FAILED_* value. */
+    char *result;
+    int delivery;
+    int failedIn;
+} BsmtpSubmission;
+
+/*
+ * Submits one mail as the submission says, after the POP3 sign-in of POP
+ * before SMTP when that is the method. Blocks until the exchange ends.
+ * Returns nonzero when the server accepted the mail (delivery is then
+ * BSMTP_ACCEPTED), 0 otherwise; 0 without touching anything when submission
+ * is NULL or its size is too small to hold the out fields.
+ */
+BSMTP_API int BsmtpSubmit(BsmtpSubmission *submission);
+
+/*
+ * The entry points of the Windows library this one stands in for, with its
+ * argument strings; SendMail submits through BsmtpSubmit (with the system's
+ * trust store only).
+ *
+ * SendMail: server "host" TAB "port" TAB "time-out" (port empty: 25; time-out
+ * empty or 0: 120); to "<" recipients ">": addresses separated by TAB, the
+ * word "cc" or "bcc" between two TABs making the addresses after it copies or
+ * blind copies; from "<" sender ">", optionally followed by TAB
+ * "user:password" TAB and the method "LOGIN", "CRAM-MD5" or "PLAIN"; subject,
+ * body and files as in BsmtpSubmission. Returns the result text of
+ * BsmtpSubmit, to release with BsmtpFree.
+ */
+BSMTP_API char *SendMail(const char *server, const char *to, const char *from, const char *subject,
+                         const char *body, const char *files);
+
+/*
+ * RcvMail: signs in to a POP3 mailbox and runs one command, for POP before
+ * SMTP. server "host" TAB "port" [TAB "time-out"] (port empty: 110); command
+ * "STAT" (the only command this library runs); folder, where received mail
+ * would be stored, is not touched. Every answer must be the status "+OK"
+ * followed by a space or the line end ("+OKAY" is a refusal). Returns 1 when
+ * the sign-in and the command succeeded, 0 otherwise. When result is not
+ * NULL, *result receives a text to release with BsmtpFree: on success the
+ * server's answer to the command (for STAT "+OK <count> <size>"), on failure
+ * the reason, with the server's own reply line where it gave one.
+ */
+BSMTP_API int RcvMail(const char *server, const char *user, const char *password,
+                      const char *command, const char *folder, char **result);
 
 /* Releases a text returned by this library; NULL is ignored. */
 BSMTP_API void BsmtpFree(char *text);

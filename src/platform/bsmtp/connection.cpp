@@ -335,7 +335,7 @@ bool Connection::Wait(short events, Clock::time_point deadline)
     }
 }
 
-bool Connection::Send(const std::string &bytes)
+bool Connection::Send(std::string_view bytes)
 {
     CURL *curl = tls_ ? tls_ : plain_;
     size_t done = 0;
@@ -426,7 +426,7 @@ bool Connection::Command(const std::string &line, const std::string &label)
     return true;
 }
 
-bool Connection::SendData(const std::string &bytes, bool last)
+bool Connection::SendData(std::string_view bytes, bool last)
 {
     if (Unasked("メールを送り終える前に") || !Send(bytes))
         return false;

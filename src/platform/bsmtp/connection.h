@@ -10,6 +10,7 @@
 #include <chrono>
 #include <curl/curl.h>
 #include <string>
+#include <string_view>
 
 namespace bsmtp {
 
@@ -58,7 +59,7 @@ public:
     bool Command(const std::string &line, const std::string &label = {});
     // Sends bytes of the message; last: the reply to the message is awaited
     // from then on.
-    bool SendData(const std::string &bytes, bool last);
+    bool SendData(std::string_view bytes, bool last);
     // One line of a reply, without its line end, within the wait.
     bool ReadLine(std::string &line);
     // Says goodbye with command, unless the dialogue broke, and waits a
@@ -82,7 +83,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    bool Send(const std::string &bytes);
+    bool Send(std::string_view bytes);
     bool Receive();
     bool Wait(short events, Clock::time_point deadline);
     bool Unasked(const char *before);

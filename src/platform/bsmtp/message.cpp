@@ -2,6 +2,7 @@
 
 #include "filename.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -317,44 +318,87 @@ bool MessageSource::Prepare(const Sender &sender, const Recipients &recipients,
     return true;
 }
 
+namespace {
+
+// Base64 lines of 76 characters, each ended by CR LF, straight into out:
+// two characters a table look-up, the line ends written in the same pass.
+size_t EncodeLines(const unsigned char *in, size_t size, char *out)
+{
+    static const auto pairs = [] {
+        static const char alphabet[]
+            = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        std::array<char[2], 4096> table {};
+        for (size_t i = 0; i < table.size(); ++i) {
+            table[i][0] = alphabet[i >> 6];
+            table[i][1] = alphabet[i & 63];
+        }
+        return table;
+    }();
+    char *const start = out;
+    while (size >= kLineBytes) {
+        for (const unsigned char *end = in + kLineBytes; in < end; in += 3) {
+            const unsigned group = unsigned(in[0]) << 16 | unsigned(in[1]) << 8 | in[2];
+            std::memcpy(out, pairs[group >> 12], 2);
+            std::memcpy(out + 2, pairs[group & 0xFFF], 2);
+            out += 4;
+        }
+        out[0] = '\r';
+        out[1] = '\n';
+        out += 2;
+        size -= kLineBytes;
+    }
+    if (size > 0) {
+        out += EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out), in, static_cast<int>(size));
+        out[0] = '\r';
+        out[1] = '\n';
+        out += 2;
+    }
+    return static_cast<size_t>(out - start);
+}
+
+} // namespace
+
 bool MessageSource::Refill()
 {
-    pending_.clear();
-    offset_ = 0;
+    pending_ = {};
+    // Large blocks of whole base64 lines: few reads, few sends.
+    const size_t block = kLineBytes * 8192;
     while (pending_.empty() && next_ < segments_.size()) {
         Segment &segment = segments_[next_];
         if (!segment.file) {
-            pending_.swap(segment.text);
+            pending_ = segment.text;
             ++next_;
             continue;
         }
-        // About 64 KiB of the file a time, in whole base64 lines.
-        raw_.resize(kLineBytes * 1150);
-        const size_t count = std::fread(raw_.data(), 1, raw_.size(), segment.file);
+        if (!raw_) {
+            raw_ = std::make_unique<char[]>(block);
+            encoded_ = std::make_unique<char[]>(block / kLineBytes * 78);
+        }
+        const size_t count = std::fread(raw_.get(), 1, block, segment.file);
         if (std::ferror(segment.file)) {
             reason_
                 = "添付ファイルを読めません: " + segment.path + " (" + std::strerror(errno) + ")";
             return false;
         }
-        raw_.resize(count);
         if (count == 0) {
             std::fclose(segment.file);
             segment.file = nullptr;
             ++next_;
             continue;
         }
-        pending_.resize((count / kLineBytes + 1) * 78);
-        size_t length = 0;
-        for (size_t i = 0; i < count; i += kLineBytes) {
-            const size_t line = std::min(kLineBytes, count - i);
-            length += static_cast<size_t>(EVP_EncodeBlock(
-                reinterpret_cast<unsigned char *>(pending_.data() + length),
-                reinterpret_cast<const unsigned char *>(raw_.data() + i), static_cast<int>(line)));
-            pending_[length++] = '\r';
-            pending_[length++] = '\n';
-        }
-        pending_.resize(length);
+        pending_ = std::string_view(encoded_.get(),
+                                    EncodeLines(reinterpret_cast<const unsigned char *>(raw_.get()),
+                                                count, encoded_.get()));
     }
+    return true;
+}
+
+bool MessageSource::Next(std::string_view &chunk)
+{
+    if (pending_.empty() && !Refill())
+        return false;
+    chunk = pending_;
+    pending_ = {};
     return true;
 }
 
@@ -362,15 +406,15 @@ bool MessageSource::Read(char *buffer, size_t size, size_t &count)
 {
     count = 0;
     while (count < size) {
-        if (offset_ == pending_.size()) {
+        if (pending_.empty()) {
             if (!Refill())
                 return false;
             if (pending_.empty())
                 break;
         }
-        const size_t take = std::min(size - count, pending_.size() - offset_);
-        std::memcpy(buffer + count, pending_.data() + offset_, take);
-        offset_ += take;
+        const size_t take = std::min(size - count, pending_.size());
+        std::memcpy(buffer + count, pending_.data(), take);
+        pending_.remove_prefix(take);
         count += take;
     }
     return true;

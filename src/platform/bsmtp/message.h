@@ -9,6 +9,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bsmtp {
@@ -52,6 +53,9 @@ public:
     // Up to size bytes of the message; 0 at its end; false when a file could
     // not be read (reason() tells).
     bool Read(char *buffer, size_t size, size_t &count);
+    // The next stretch of the message as this object holds it, without a
+    // copy (valid until the next call); empty at its end; false as for Read.
+    bool Next(std::string_view &chunk);
     const std::string &reason() const { return reason_; }
 
     // Bytes that Read will give in all, from the attachments' sizes when
@@ -69,9 +73,8 @@ private:
 
     std::vector<Segment> segments_;
     size_t next_ = 0;
-    std::string pending_;
-    size_t offset_ = 0;
-    std::string raw_;
+    std::string_view pending_; // into a segment's text or encoded_
+    std::unique_ptr<char[]> raw_, encoded_;
     std::string reason_;
     int64_t size_ = 0;
 };

@@ -71,6 +71,7 @@ public:
         : connection_(server, kSmtpLeads, rules)
         , implicitTls_(server.port == 465)
         , host_(server.host)
+        , port_(server.port)
         , useStartTls_(startTls)
     { }
     bool Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
@@ -86,6 +87,13 @@ public:
     {
         return OpportunisticTlsFailed() || (connection_.lostAfterQuestion() && !messageStarted_);
     }
+    // What became of the message, once Dialogue has returned sent.
+    Delivery Verdict(bool sent) const
+    {
+        if (sent)
+            return Delivery::Accepted;
+        return lastByteSent_ && !finalRefusal_ ? Delivery::Unknown : Delivery::NotSent;
+    }
 
 private:
     bool Read();
@@ -96,14 +104,19 @@ private:
     bool Refused(const char *lead);
     bool Hello();
     bool SignIn(const Sender &sender);
+    bool SignInWithBearer(const Sender &sender);
+    std::string Offered() const;
     bool Transfer(MessageSource &message, ProgressPacer &pacer);
 
     Connection connection_;
     bool implicitTls_;
     std::string host_;
+    int port_;
     bool useStartTls_;
     bool anyCertificate_ = false;
     bool messageStarted_ = false;
+    bool lastByteSent_ = false;
+    bool finalRefusal_ = false; // a 4xx or 5xx reply to the end of the message
     int code_ = 0;
     std::vector<std::string> lines_; // of the last reply
     bool startTls_ = false;
@@ -183,13 +196,11 @@ bool Session::SignIn(const Sender &sender)
         return true;
     if (!authOffered_)
         return connection_.Fail(lead + "SMTPサーバーがSMTP認証(AUTH)に対応していません。");
-    if (!mechanisms_.count(sender.method)) {
-        std::string offered;
-        for (const std::string &mechanism : mechanisms_)
-            offered += (offered.empty() ? "" : " ") + mechanism;
+    if (sender.method == kBearer)
+        return SignInWithBearer(sender);
+    if (!mechanisms_.count(sender.method))
         return connection_.Fail(lead + "SMTPサーバーが認証方式 " + sender.method
-                                + " に対応していません。(対応: " + offered + ")");
-    }
+                                + " に対応していません。(対応: " + Offered() + ")");
     if (sender.method == "PLAIN") {
         const std::string credentials = '\0' + sender.user + '\0' + sender.password;
         if (!Ask("AUTH PLAIN " + Base64(credentials), "AUTH"))
@@ -214,33 +225,117 @@ bool Session::SignIn(const Sender &sender)
     return code_ == 235 || Refused(kSmtpLeads.auth);
 }
 
+std::string Session::Offered() const
+{
+    std::string offered;
+    for (const std::string &mechanism : mechanisms_)
+        offered += (offered.empty() ? "" : " ") + mechanism;
+    return offered;
+}
+
+// An OAuth 2.0 access token: XOAUTH2 as the large providers speak it, else
+// the standard OAUTHBEARER. A refused token comes back as a 334 challenge
+// holding the error; the answer that ends the exchange (an empty line, or
+// %x01) draws the server's final refusal, which is what the user reads.
+bool Session::SignInWithBearer(const Sender &sender)
+{
+    const std::string bearer = "auth=Bearer " + sender.password + "\x01\x01";
+    std::string mechanism, response, giveUp;
+    if (mechanisms_.count("XOAUTH2")) {
+        mechanism = "XOAUTH2";
+        response = "user=" + sender.user + "\x01" + bearer;
+    } else if (mechanisms_.count("OAUTHBEARER")) {
+        // The account in the GS2 header, with "," and "=" escaped (RFC 5801).
+        std::string account;
+        for (const char c : sender.user)
+            account += c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c);
+        mechanism = "OAUTHBEARER";
+        response = "n,a=" + account + ",\x01host=" + host_ + "\x01port=" + std::to_string(port_)
+                   + "\x01" + bearer;
+        giveUp = Base64("\x01");
+    } else {
+        return connection_.Fail(std::string(kSmtpLeads.auth)
+                                + "SMTPサーバーが認証方式 XOAUTH2 と OAUTHBEARER "
+                                  "のどちらにも対応していません。(対応: "
+                                + Offered() + ")");
+    }
+    if (!Ask("AUTH " + mechanism + " " + Base64(response), "AUTH"))
+        return false;
+    if (code_ == 334 && !Ask(giveUp, "AUTH"))
+        return false;
+    return code_ == 235 || Refused(kSmtpLeads.auth);
+}
+
+// Appends chunk as it goes on the wire: a second dot before each dot that
+// starts a line.
+void AppendStuffed(std::string_view chunk, bool lineStart, std::string &out)
+{
+    size_t from = 0;
+    size_t at = lineStart && chunk.front() == '.' ? 0 : chunk.find("\n.");
+    while (at != std::string_view::npos) {
+        const size_t dot = chunk[at] == '.' ? at : at + 1;
+        out.append(chunk.substr(from, dot - from));
+        out += '.';
+        from = dot;
+        at = chunk.find("\n.", dot);
+    }
+    out.append(chunk.substr(from));
+}
+
+bool NeedsStuffing(std::string_view chunk, bool lineStart)
+{
+    return (lineStart && chunk.front() == '.') || chunk.find("\n.") != std::string_view::npos;
+}
+
 // The message, with a second dot at the start of each line that starts with
-// one, and the line of one dot that ends it; then the server's reply.
+// one, and the line of one dot that ends it; then the server's reply. Small
+// pieces (headers, the body, boundaries) and the end go together in one
+// write; the base64 of the attachments, which never holds a line that starts
+// with a dot, goes as it is, uncopied.
 bool Session::Transfer(MessageSource &message, ProgressPacer &pacer)
 {
+    const size_t kBatch = 64 * 1024;
     messageStarted_ = true;
     pacer.Start();
-    std::string raw(256 * 1024, '\0');
-    std::string wire;
+    std::string batch;
+    int64_t batched = 0;
+    const auto flush = [&](bool last) {
+        if (!connection_.SendData(batch, last))
+            return false;
+        pacer.Advance(batched);
+        batch.clear();
+        batched = 0;
+        return true;
+    };
     bool lineStart = true;
     for (;;) {
-        size_t count = 0;
-        if (!message.Read(raw.data(), raw.size(), count))
+        std::string_view chunk;
+        if (!message.Next(chunk))
             return connection_.Break(message.reason());
-        if (count == 0)
+        if (chunk.empty())
             break;
-        wire.clear();
-        for (size_t i = 0; i < count; ++i) {
-            if (lineStart && raw[i] == '.')
-                wire += '.';
-            wire += raw[i];
-            lineStart = raw[i] == '\n';
+        if (chunk.size() < kBatch || NeedsStuffing(chunk, lineStart)) {
+            AppendStuffed(chunk, lineStart, batch);
+            batched += static_cast<int64_t>(chunk.size());
+        } else {
+            if ((!batch.empty() && !flush(false)) || !connection_.SendData(chunk, false))
+                return false;
+            pacer.Advance(static_cast<int64_t>(chunk.size()));
         }
-        if (!connection_.SendData(wire, false))
+        lineStart = chunk.back() == '\n';
+        if (batch.size() >= kBatch && !flush(false))
             return false;
-        pacer.Advance(static_cast<int64_t>(count));
     }
-    return connection_.SendData(lineStart ? ".\r\n" : "\r\n.\r\n", true) && Read();
+    batch += lineStart ? ".\r\n" : "\r\n.\r\n";
+    if (!flush(true))
+        return false;
+    // From here on the server may hold the message whatever comes back,
+    // unless it says it refuses it.
+    lastByteSent_ = true;
+    if (!Read())
+        return false;
+    finalRefusal_ = code_ >= 400;
+    return true;
 }
 
 bool Session::Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
@@ -304,11 +399,13 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
 
 std::string Submit(const Server &server, const Sender &sender, const Recipients &recipients,
                    MessageSource &message, const ProgressPacer::Report &report,
-                   const TrustRules *rules)
+                   const TrustRules *rules, Delivery *delivery)
 {
     Session session(server, rules);
     const bool sent = session.Dialogue(sender, recipients, message, report);
     session.Close();
+    if (delivery)
+        *delivery = session.Verdict(sent);
     if (sent || !rules || !session.WorthAnotherTry())
         return sent ? std::string() : session.reason();
     // Once more on a new connection: plain where no password travels and
@@ -317,6 +414,8 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
     Session again(server, rules, !session.OpportunisticTlsFailed());
     const bool sentAgain = again.Dialogue(sender, recipients, message, report);
     again.Close();
+    if (delivery)
+        *delivery = again.Verdict(sentAgain);
     return sentAgain ? std::string() : again.reason();
 }
 

@@ -1,6 +1,7 @@
 // libbsmtp.so against real servers: aiosmtpd for SMTP, dovecot for POP3.
 #include "MailServers.h"
 #include "bsmtp.h"
+#include "submission.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -397,12 +398,10 @@ TEST_F(Smtp, TrustedCertificateCarriesTheMailAfterStartTls)
     // needed for a certificate that the system trusts.
     const std::string known = dir_ / "known-servers.txt";
     const std::string reason = TrustingServersCa(server_, [&] {
-        const std::string server = ServerString(server_.port());
-        char *trusting = SendMailWithTrust(server.c_str(), "<rcpt@kestlin.test>",
-                                           Sender("PLAIN").c_str(), kSubject, "", "", known.c_str(),
-                                           nullptr, nullptr, nullptr, nullptr);
-        const std::string second = trusting ? trusting : "(null)";
-        BsmtpFree(trusting);
+        kestlin::test::Submission trusting(ServerString(server_.port()), "<rcpt@kestlin.test>",
+                                           Sender("PLAIN"), kSubject, "", "");
+        trusting.fields.knownServers = known.c_str();
+        const std::string second = trusting.Run();
         return Send(Sender("PLAIN")) + "|" + second;
     });
     if (reason == "skip")
@@ -479,7 +478,7 @@ class Stall : public Smtp, public ::testing::WithParamInterface<SmtpOptions::Sta
 
 // Each wait for the server ends after the time-out (1 s here), whether it
 // keeps quiet before the greeting, stops reading the message or never
-// confirms it.
+// confirms it; only in the last case may the server hold the message.
 TEST_P(Stall, ServerThatStopsAnsweringTimesOut)
 {
     SmtpOptions options;
@@ -489,11 +488,15 @@ TEST_P(Stall, ServerThatStopsAnsweringTimesOut)
     const std::string path = dir_ / "big.bin";
     kestlin::test::WriteFile(path, RandomBytes(24 << 20, 1));
     const auto start = std::chrono::steady_clock::now();
-    const std::string reason = Send(Sender(""), "<a@kestlin.test>", path, 1);
+    kestlin::test::Submission submission(ServerString(server_.port(), 1), "<a@kestlin.test>",
+                                         Sender(""), kSubject, "本文", path);
+    const std::string reason = submission.Run();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::steady_clock::now() - start);
     EXPECT_EQ(reason.rfind("SMTPサーバーから応答がありません。127.0.0.1 のポート", 0), 0u)
         << reason;
+    EXPECT_EQ(submission.fields.delivery,
+              GetParam() == SmtpOptions::Stall::EndOfData ? BSMTP_UNKNOWN : BSMTP_NOT_SENT);
     EXPECT_NE(reason.find(" 1 秒"), std::string::npos) << reason;
     EXPECT_LT(seconds.count(), 10);
     EXPECT_TRUE(server_.Received().empty());
@@ -523,13 +526,10 @@ void Record(void *context, int64_t sent, int64_t total)
 std::string CallWithProgress(const std::string &server, const std::string &to,
                              const std::string &files, const std::string &body, Calls *calls)
 {
-    char *result
-        = SendMailWithProgress(server.c_str(), to.c_str(), Sender("LOGIN").c_str(), kSubject,
-                               body.c_str(), files.c_str(), calls ? &Record : nullptr, calls);
-    EXPECT_NE(result, nullptr);
-    std::string text = result ? result : "(null)";
-    BsmtpFree(result);
-    return text;
+    kestlin::test::Submission submission(server, to, Sender("LOGIN"), kSubject, body, files);
+    submission.fields.progress = calls ? &Record : nullptr;
+    submission.fields.progressContext = calls;
+    return submission.Run();
 }
 
 // The reports start at 0, rise, stay few, and end at exactly the size of the

@@ -5,6 +5,7 @@
 // however long it takes in all. Each scenario prints its time and its bound.
 #include "MailServers.h"
 #include "bsmtp.h"
+#include "submission.h"
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,8 @@ struct Scenario
     bool pop3;
     Script script;
     const char *lead; // how the reason starts; empty: the mail goes
+    // The whole message went and no sensible reply came: the server may hold it.
+    bool mayHoldIt = false;
 };
 
 Script JustInside(int delay)
@@ -94,6 +97,10 @@ const Scenario kScenarios[] = {
       kBroken },
     { "DripsBeyondTheWait", false, Script { { Step::Drip, "220 " + std::string(40, 'x'), 100 } },
       kSilent },
+    { "NonsenseAfterTheMessage", false,
+      kGreet + kEnvelope + Reply("354 go on")
+          + Script { { Step::ReadData }, { Step::Send, "hello\r\n" } },
+      kBroken, true },
     { "ClosesDuringTheMessage", false,
       kGreet + kEnvelope + Reply("354 go on") + Script { { Step::Close } }, kClosed },
     // POP3.
@@ -127,18 +134,22 @@ TEST_P(Hostile, NoSuccessWithoutAcceptanceAndNoWaitBeyondTheTimeOut)
     const std::string address
         = "127.0.0.1\t" + std::to_string(server.port()) + "\t" + std::to_string(kTimeout);
     const auto start = Clock::now();
-    char *text = nullptr;
+    std::string reason;
     bool sent = false;
+    int delivery = BSMTP_NOT_SENT;
     if (scenario.pop3) {
+        char *text = nullptr;
         sent = RcvMail(address.c_str(), "user", "password", "STAT", "/tmp", &text) == 1;
+        reason = text ? text : "(null)";
+        BsmtpFree(text);
     } else {
-        text = SendMail(address.c_str(), "<a@kestlin.test>", "<me@kestlin.test>", "件名",
-                        "U01,me@kestlin.test\r\n\r\n\r\n", "");
-        sent = text && !*text;
+        kestlin::test::Submission submission(address, "<a@kestlin.test>", "<me@kestlin.test>",
+                                             "件名", "U01,me@kestlin.test\r\n\r\n\r\n");
+        reason = submission.Run();
+        sent = submission.accepted;
+        delivery = submission.fields.delivery;
     }
     const auto end = Clock::now();
-    const std::string reason = text ? text : "(null)";
-    BsmtpFree(text);
 
     const auto bound = server.LastByte() + std::chrono::seconds(kTimeout + 1);
     const auto seconds
@@ -147,6 +158,8 @@ TEST_P(Hostile, NoSuccessWithoutAcceptanceAndNoWaitBeyondTheTimeOut)
                 seconds(bound));
     EXPECT_LE(end, bound);
     // The scripts that serve answer the message only after its last line.
+    if (scenario.mayHoldIt)
+        EXPECT_EQ(delivery, BSMTP_UNKNOWN) << reason;
     if (!*scenario.lead) {
         EXPECT_TRUE(sent) << reason;
     } else {
