@@ -101,7 +101,8 @@ void ShapeTextAsJapanese()
     // Japanese for that moment, a font that covers Chinese, Japanese and
     // Korean (such as a Noto CJK face of another region) draws Japanese forms
     // under any locale. Nothing changes where no Japanese locale is installed.
-    // Qt's own copy, already loaded with Qt: its remembered language is the one that counts.
+
+    // The copy Qt is linked with, already loaded: its remembered language counts.
     void *harfbuzz = ::dlopen("libharfbuzz.so.0", RTLD_LAZY | RTLD_NOLOAD);
     if (!harfbuzz)
         return;
