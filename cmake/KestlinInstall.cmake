@@ -7,6 +7,8 @@
 # every user's files under the XDG base directories and writes nothing into
 # its own folder. <bindir>/kestlin is a relative link to the executable, so
 # the tree works wherever it is unpacked.
+# The libdir is Debian's multiarch one whatever the prefix: see the top-level
+# CMakeLists.txt.
 include(GNUInstallDirs)
 
 set(KESTLIN_APP_ID "io.github.kestlin.Kestlin")
@@ -70,6 +72,8 @@ install(FILES "${_kestlin_out}/changelog.gz" README.md DESTINATION "${_kestlin_d
 install(FILES LICENSE DESTINATION "${_kestlin_doc_dir}" RENAME copyright)
 file(GLOB _kestlin_docs CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/docs/*.md"
   "${PROJECT_SOURCE_DIR}/docs/*.png")
+# The architecture page is for developers, not for the people who file reports.
+list(FILTER _kestlin_docs EXCLUDE REGEX "/ARCHITECTURE\\.md$")
 install(FILES ${_kestlin_docs} DESTINATION "${_kestlin_doc_dir}/docs")
 
 # The Debian package: dependencies from the libraries the program and its

@@ -7,6 +7,7 @@
 #include "common/textfile.h"
 #include "common/timestamp.h"
 #include "common/userfolders.h"
+#include "common/utf8.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -30,7 +31,7 @@ std::vector<std::string> Cp932Characters(const std::string &address)
 {
     std::vector<std::string> characters;
     for (size_t i = 0; i < address.size();) {
-        const size_t n = cp932::Utf8CharacterLength(std::string_view(address).substr(i));
+        const size_t n = utf8::Next(std::string_view(address).substr(i)).length;
         characters.push_back(cp932::FromUtf8(std::string_view(address).substr(i, n)));
         i += n;
     }
@@ -146,18 +147,18 @@ bool WriteErrLog(Display &display, const std::string &message, const std::string
     return false;
 }
 
-std::string BrowseFolder(Display &display, uint32_t /*hwnd*/, const std::string &startFolder)
+std::optional<std::string> BrowseFolder(Display &display, uint32_t /*hwnd*/,
+                                        const std::string &startFolder)
 {
-    return display.ChooseFolderFrom("フォルダの選択", startFolder).value_or("2");
+    return display.ChooseFolderFrom("フォルダの選択", startFolder);
 }
 
 std::string GetSpecialFolder(int32_t code)
 {
-    constexpr int32_t kPersonal = 5; // the user's documents folder
-    if (code != kPersonal)
+    if (code != kDocumentsFolder)
         return {};
-    // Read the user's folder settings anew: they may have changed since the last call.
-    g_reload_user_special_dirs_cache();
+    // GLib reads user-dirs.dirs once per process; the program never changes
+    // that file, and reloading the cache leaks the strings handed out before.
     const char *documents = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS);
     // The configured folder may never have been made (or was removed): the
     // callers write into what this gives, so it has to exist.

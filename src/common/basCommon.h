@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the send pipeline and the settings dialog.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kestlin {
@@ -20,13 +21,18 @@ bool DelFolder(const std::string &path, std::string &errText);
 // that fails, shows the system's description (no icon, title "Kestlin") and returns false.
 bool WriteErrLog(Display &display, const std::string &message, const std::string &title);
 
-// The folder chooser with the title "フォルダの選択": the chosen folder, or "2"
-// when the user cancels. hwnd is the owner window (kept for the callers' sake).
+// The folder chooser with the title "フォルダの選択": the chosen folder, or
+// nothing when the user cancels. hwnd is the owner window (kept for the callers' sake).
 // The chooser opens in startFolder when that folder exists.
-std::string BrowseFolder(Display &display, uint32_t hwnd, const std::string &startFolder = {});
+std::optional<std::string> BrowseFolder(Display &display, uint32_t hwnd,
+                                        const std::string &startFolder = {});
 
-// The path of a special folder; code 5 is the user's documents folder, or the
-// home folder when the documents folder does not exist. Empty when there is none.
+// The code of GetSpecialFolder for the user's documents folder.
+inline constexpr int32_t kDocumentsFolder = 5;
+
+// The path of a special folder; kDocumentsFolder is the user's documents
+// folder, or the home folder when the documents folder does not exist. Empty
+// for any other code, or when there is no such folder.
 std::string GetSpecialFolder(int32_t code);
 
 } // namespace kestlin

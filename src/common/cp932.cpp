@@ -1,5 +1,7 @@
 #include "common/cp932.h"
 
+#include "common/utf8.h"
+
 #include <cerrno>
 #include <iconv.h>
 
@@ -41,7 +43,7 @@ std::string Convert(const char *to, const char *from, std::string_view in, Skip 
 
 size_t SkipUtf8(const char *p, size_t left)
 {
-    return Utf8CharacterLength(std::string_view(p, left));
+    return utf8::Next(std::string_view(p, left)).length;
 }
 
 size_t SkipCp932(const char *p, size_t left)
@@ -56,21 +58,6 @@ size_t SkipCp932(const char *p, size_t left)
 }
 
 } // namespace
-
-size_t Utf8CharacterLength(std::string_view utf8)
-{
-    if (utf8.empty())
-        return 0;
-    const auto lead = static_cast<unsigned char>(utf8[0]);
-    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                          : lead >= 0xE0 && lead <= 0xEF ? 3
-                          : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                         : 1;
-    size_t n = 1;
-    while (n < length && n < utf8.size() && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80)
-        ++n;
-    return n;
-}
 
 std::string FromUtf8(std::string_view utf8)
 {

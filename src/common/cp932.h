@@ -26,9 +26,4 @@ std::string RoundTrip(std::string_view utf8);
 // Bytes the text takes in CP932 (unmappable characters count one byte, as "?").
 std::size_t ByteLength(std::string_view utf8);
 
-// Bytes taken by the UTF-8 character at the start of the text: a lead byte with
-// the continuation bytes that really follow it, so that a stray or cut-off lead
-// byte is one bad character and never swallows the characters after it.
-std::size_t Utf8CharacterLength(std::string_view utf8);
-
 } // namespace kestlin::cp932

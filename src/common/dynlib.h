@@ -24,8 +24,6 @@ public:
         return reinterpret_cast<F>(Symbol(name, reason));
     }
 
-    bool IsLoaded() const { return handle_ != nullptr; }
-
 private:
     void *Symbol(const char *name, std::string &reason) const;
 

@@ -1,5 +1,7 @@
 #include "winnames.h"
 
+#include "common/utf8.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -103,25 +105,11 @@ char32_t Upper(char32_t c)
 // are not one (then the byte is taken as it is).
 size_t Decode(std::string_view text, size_t i, char32_t &c)
 {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    const size_t length = lead < 0x80                   ? 1
-                          : lead >= 0xC2 && lead < 0xE0 ? 2
-                          : lead >= 0xE0 && lead < 0xF0 ? 3
-                          : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                        : 0;
-    if (length == 0 || i + length > text.size())
+    const utf8::Character character = utf8::Next(text.substr(i));
+    if (!character.valid)
         return 0;
-    c = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-        c = c << 6 | (byte(i + k) & 0x3F);
-    }
-    const char32_t least[] = { 0, 0, 0x80, 0x800, 0x10000 };
-    if (c < least[length] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
-        return 0;
-    return length;
+    c = character.code;
+    return character.length;
 }
 
 void Encode(char32_t c, std::string &out)

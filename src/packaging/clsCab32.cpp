@@ -157,15 +157,10 @@ bool clsCab32::ExtractCommand(std::string &command)
     return true;
 }
 
-bool clsCab32::Cabcmp(uint32_t ownerWindow)
+bool clsCab32::Cabcmp()
 {
-    owner_ = ownerWindow;
     // A reason left over from an earlier call would be shown for this one.
     errMsg_.clear();
-    if (owner_ == 0) {
-        errMsg_ = "圧縮解凍処理の親ウィンドウがありません。";
-        return false;
-    }
     SharedLibrary library;
     if (!library.Load(Cab32LibraryName(), errMsg_))
         return false;
@@ -179,7 +174,8 @@ bool clsCab32::Cabcmp(uint32_t ownerWindow)
     bool extract = check(inFile_.c_str(), 1) != 0;
     if (!(extract ? ExtractCommand(command) : CompressCommand(command)))
         return false;
-    int32_t result = cab(owner_, command.c_str(), nullptr, 0);
+    // The library shows no window, so it has no owner window to be given.
+    int32_t result = cab(0, command.c_str(), nullptr, 0);
     if (result != 0) {
         errMsg_ = "圧縮解凍処理にに失敗しました。Error Code:0x" + HexCode(result);
         return false;

@@ -10,8 +10,7 @@ class clsCab32
 {
 public:
     // Compresses InFile into OutFile, or extracts InFile when it is an archive.
-    // ownerWindow is the handle of the window that owns anything shown; 0 fails.
-    bool Cabcmp(uint32_t ownerWindow);
+    bool Cabcmp();
 
     int16_t MODE() const { return mode_; }
     void MODE(int16_t value);
@@ -39,7 +38,6 @@ private:
     std::string inFile_;
     std::string outFile_;
     std::string errMsg_;
-    uint32_t owner_ = 0;
 };
 
 } // namespace kestlin

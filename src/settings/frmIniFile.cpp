@@ -448,7 +448,8 @@ bool frmIniFile::FncLoadIni(int16_t mode)
             failure = stop.message;
             ShowValues(values);
         } else if (mode == 0) {
-            ShowValues(FirstTimeSettings(GetSpecialFolder(5), LocateFiles().workFolder));
+            ShowValues(
+                FirstTimeSettings(GetSpecialFolder(kDocumentsFolder), LocateFiles().workFolder));
         }
     } catch (const std::exception &e) {
         failure = e.what();
@@ -584,11 +585,11 @@ void frmIniFile::OnFolderButton(int index)
 {
     QLineEdit *target[] = { txtSLog_, txtSTempLog_, txtSTemp_ };
     // The chooser opens in the folder the field names, where there is one.
-    std::string chosen = BrowseFolder(display_, 0, S(target[index]->text()));
-    std::erase(chosen, '\0');
-    if (chosen == "2")
+    std::optional<std::string> chosen = BrowseFolder(display_, 0, S(target[index]->text()));
+    if (!chosen)
         return;
-    target[index]->setText(Q(chosen));
+    std::erase(*chosen, '\0');
+    target[index]->setText(Q(*chosen));
 }
 
 void frmIniFile::OnEstablish()

@@ -131,9 +131,6 @@ void RunSendWithProgress(const SendWindowParts &parts)
     SendPipeline pipeline(display, list, parts.iniFilePath);
     pipeline.strWorkSpace = *parts.strWorkSpace;
     pipeline.strSendFile = *parts.strSendFile;
-    // The cabinet library wants a window; the main window's handle, cut to
-    // the library's 32 bits, and never 0.
-    pipeline.OwnerWindow(parts.owner ? static_cast<uint32_t>(parts.owner->window()->winId()) : 1);
 
     if (!pipeline.Begin())
         return;

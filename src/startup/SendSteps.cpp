@@ -28,8 +28,6 @@ namespace {
 // The body file the pipeline writes beside the reports, and the archive of both.
 constexpr const char *kBodyFileName = "MAIN_TEXT.txt";
 constexpr const char *kArchiveName = "TEMPU_FILE.cab";
-// Shell folder code of the user's documents folder.
-constexpr int32_t kDocumentsFolder = 5;
 
 constexpr const char *kEmptyList = "添付ファイルを指定してください。";
 constexpr const char *kMissingFiles = "存在しないﾌｧｲﾙが添付ﾌｧｲﾙとして指定されています。\r\n"
@@ -184,8 +182,9 @@ SendOutcome SendPipeline::RunSteps()
         haveWorkSpace = true;
     }
 
-    // The one clock read of the submission: the mailed file's name, the
-    // submission log's name and the success message all show this second.
+    // The submission's time stamp: the mailed file's name, the submission
+    // log's name and the success message all show this second. (The folder
+    // FncMoveLog copies the work files into reads the clock again, later.)
     const DateTime stamp = clock_();
     {
         std::string errText;
@@ -376,7 +375,7 @@ void SendPipeline::FncCompress(std::string &errText, bool &ok)
         cab.Silent(true);
         cab.InFile(JoinPath(strWorkSpace, "Temp"));
         cab.OutFile(JoinPath(strWorkSpace, kArchiveName));
-        if (!cab.Cabcmp(ownerWindow_)) {
+        if (!cab.Cabcmp()) {
             Fail(errText, OrDescription(cab.GetErrMsg(), EIO));
             return;
         }

@@ -60,9 +60,6 @@ class SendPipeline
 public:
     SendPipeline(Display &display, AttachmentList &list, std::string iniFilePath);
 
-    // The handle handed to the cabinet library as owner window. The library
-    // refuses 0; without a window, 1 stands for "no window of ours".
-    void OwnerWindow(uint32_t handle) { ownerWindow_ = handle ? handle : 1; }
     void Progress(SendProgress *progress) { progress_ = progress; }
     // The clock read for the time stamps; the system clock unless a test sets one.
     void Clock(std::function<DateTime()> clock) { clock_ = std::move(clock); }
@@ -106,7 +103,6 @@ private:
     Display &display_;
     AttachmentList &list_;
     std::string iniFilePath_;
-    uint32_t ownerWindow_ = 1;
     SendProgress *progress_ = nullptr;
     std::function<DateTime()> clock_;
     // The list's entries as the pre-check saw them: the steps read these, not

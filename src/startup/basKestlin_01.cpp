@@ -72,7 +72,7 @@ std::optional<FileVersion> ParseKernelRelease(const std::string &release)
     return version;
 }
 
-std::optional<FileVersion> SystemVersion()
+std::optional<FileVersion> RunningKernelVersion()
 {
     struct utsname names;
     if (::uname(&names) != 0)
@@ -83,7 +83,7 @@ std::optional<FileVersion> SystemVersion()
 bool FncChkVersion(std::string &msg)
 {
     try {
-        return FncChkVersion(msg, SystemVersion());
+        return FncChkVersion(msg, RunningKernelVersion());
     } catch (const std::exception &) {
         msg.clear();
         return false;
@@ -94,10 +94,11 @@ bool FncChkVersion(std::string &msg, const std::optional<FileVersion> &current)
 {
     if (!current)
         return false;
-    if (FncCmpVersion(*current, kRequiredVersion))
+    if (FncCmpVersion(*current, kOldestKernelVersion))
         return true;
+    // The kernel's version under the library name the users know from Windows.
     msg = "ADVAPI32.DLLのﾊﾞｰｼﾞｮﾝが" + VersionText(*current) + "です。\r\n"
-          + "ADVAPI32.DLLのﾊﾞｰｼﾞｮﾝが" + VersionText(kRequiredVersion)
+          + "ADVAPI32.DLLのﾊﾞｰｼﾞｮﾝが" + VersionText(kOldestKernelVersion)
           + "より新しいﾊﾞｰｼﾞｮﾝを使用してください。";
     return false;
 }

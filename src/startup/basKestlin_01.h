@@ -26,8 +26,12 @@ struct FileVersion
     uint16_t revision = 0;
 };
 
-// The oldest system the program accepts.
-inline constexpr FileVersion kRequiredVersion { 4, 0, 950, 0 };
+// The oldest running kernel the program accepts, as major.minor.patch and the
+// Debian ABI number (see ParseKernelRelease). The number is the one the
+// Windows program required of its system library, ADVAPI32.DLL; here it is
+// compared with the kernel's release, which the kernel of every supported
+// Debian passes by far.
+inline constexpr FileVersion kOldestKernelVersion { 4, 0, 950, 0 };
 
 // The libraries the program loads at run time, with the names they are
 // reported by and every entry point the program calls in them.
@@ -61,11 +65,12 @@ std::string VersionText(const FileVersion &version);
 std::optional<FileVersion> ParseKernelRelease(const std::string &release);
 
 // The running kernel's release as a version; nothing when it cannot be read.
-std::optional<FileVersion> SystemVersion();
+std::optional<FileVersion> RunningKernelVersion();
 
-// True when the system is at least kRequiredVersion. When it is older, msg
-// receives the two-line message for the user; when its version cannot be
-// read, the result is false and msg stays empty.
+// True when the running kernel is at least kOldestKernelVersion. When it is
+// older, msg receives the two-line message for the user, which still names
+// ADVAPI32.DLL as the Windows program's message did; when the version cannot
+// be read, the result is false and msg stays empty.
 bool FncChkVersion(std::string &msg);
 bool FncChkVersion(std::string &msg, const std::optional<FileVersion> &current);
 

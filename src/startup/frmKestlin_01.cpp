@@ -256,7 +256,8 @@ void frmKestlin_01::cmdAdd_Click()
         if (path)
             AddChosenFile(*lstFile_, display_, *path);
     } catch (...) {
-        // Nothing is added when the dialog fails.
+        // Any failure here, of the dialog, the checks or the append, is
+        // ignored: the list keeps what it had, and no message is shown.
     }
 }
 

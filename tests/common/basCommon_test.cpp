@@ -209,12 +209,12 @@ TEST(WriteErrLog, AFolderThatCannotBeWrittenIsReportedUnderTheProgramName)
     EXPECT_FALSE(display.messages[0].text.empty());
 }
 
-TEST(BrowseFolder, ReturnsTheChoiceOrTwoWhenCancelled)
+TEST(BrowseFolder, ReturnsTheChoiceOrNothingWhenCancelled)
 {
     RecordingDisplay display;
     display.chosenPaths = { std::string("/home/user/logs"), std::nullopt };
     EXPECT_EQ(BrowseFolder(display, 1), "/home/user/logs");
-    EXPECT_EQ(BrowseFolder(display, 1), "2");
+    EXPECT_EQ(BrowseFolder(display, 1), std::nullopt);
     EXPECT_EQ(display.chooserTitles,
               (std::vector<std::string> { "フォルダの選択", "フォルダの選択" }));
 }
@@ -234,7 +234,8 @@ TEST(GetSpecialFolder, DocumentsFolderFollowsTheUserDirsSettings)
             {
                 ::setenv("HOME", home.c_str(), 1);
                 ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-                std::exit(GetSpecialFolder(5) == (made ? home + "/文書" : home) ? 0 : 1);
+                std::exit(GetSpecialFolder(kDocumentsFolder) == (made ? home + "/文書" : home) ? 0
+                                                                                               : 1);
             },
             ::testing::ExitedWithCode(0), "")
             << made;
@@ -243,7 +244,7 @@ TEST(GetSpecialFolder, DocumentsFolderFollowsTheUserDirsSettings)
         {
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", (home + "/no-config").c_str(), 1);
-            std::exit(GetSpecialFolder(5) == home ? 0 : 1);
+            std::exit(GetSpecialFolder(kDocumentsFolder) == home ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(GetSpecialFolder(37), "");

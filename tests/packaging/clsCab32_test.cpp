@@ -24,14 +24,14 @@ TEST(CabWithLibrary, PacksTheWorkingFolderAndExtractsItBeside)
     pack.Silent(true);
     pack.InFile(work + "/Temp");
     pack.OutFile(work + "/TEMPU_FILE.cab");
-    ASSERT_TRUE(pack.Cabcmp(1)) << pack.GetErrMsg();
+    ASSERT_TRUE(pack.Cabcmp()) << pack.GetErrMsg();
     CommandResult checked = RunShell("cabextract -t " + ShellQuoted(work + "/TEMPU_FILE.cab"));
     EXPECT_EQ(checked.status, 0) << checked.output;
 
     // Now a valid archive: the same call extracts it into TEMPU_FILE/.
     clsCab32 unpack;
     unpack.InFile(work + "/TEMPU_FILE.cab");
-    ASSERT_TRUE(unpack.Cabcmp(1)) << unpack.GetErrMsg();
+    ASSERT_TRUE(unpack.Cabcmp()) << unpack.GetErrMsg();
     EXPECT_TRUE(SameTree(ReadTree(work + "/TEMPU_FILE"), tree));
 }
 
@@ -42,7 +42,7 @@ TEST(CabWithLibrary, SingleFileIsPackedAloneBesideItself)
               { { "報告.csv", "a,b\r\n" }, { "other.txt", "o" }, { "sub/報告.csv", "s" } });
     clsCab32 cab;
     cab.InFile(work / "Temp/報告.csv");
-    ASSERT_TRUE(cab.Cabcmp(1)) << cab.GetErrMsg();
+    ASSERT_TRUE(cab.Cabcmp()) << cab.GetErrMsg();
     // No OutFile: the archive takes the file's base name, in its folder.
     CommandResult extracted = RunShell("cabextract -q -e CP932 -d " + ShellQuoted(work / "x") + " "
                                        + ShellQuoted(work / "Temp/報告.cab"));
@@ -57,13 +57,13 @@ TEST(CabWithLibrary, LibraryFailureComesBackAsItsCode)
     clsCab32 cab;
     cab.InFile(work / "Temp");
     cab.OutFile(work / "missing/TEMPU_FILE.cab");
-    EXPECT_FALSE(cab.Cabcmp(1));
+    EXPECT_FALSE(cab.Cabcmp());
     EXPECT_EQ(cab.GetErrMsg(), "圧縮解凍処理にに失敗しました。Error Code:0x8007");
 
     clsCab32 lzx;
     lzx.MODE(2);
     lzx.InFile(work / "Temp");
-    EXPECT_FALSE(lzx.Cabcmp(1));
+    EXPECT_FALSE(lzx.Cabcmp());
     EXPECT_EQ(lzx.GetErrMsg(), "圧縮解凍処理にに失敗しました。Error Code:0x8003");
     struct stat st
     {

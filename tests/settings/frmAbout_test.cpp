@@ -63,6 +63,7 @@ TEST(AboutBox, ShowsTitleVersionAndTheMainWindowsIcon)
 
 TEST(AboutBox, OkEnterAndEscapeClose)
 {
+    // A box left open is closed by WhenModal with a result of -1, and fails.
     QWidget mainWindow;
     for (int way = 0; way < 3; ++way) {
         frmAbout about(&mainWindow);
@@ -72,7 +73,6 @@ TEST(AboutBox, OkEnterAndEscapeClose)
             else
                 QTest::keyClick(dialog, way == 1 ? Qt::Key_Return : Qt::Key_Escape);
         });
-        about.exec();
-        EXPECT_FALSE(about.isVisible()) << "way " << way;
+        EXPECT_EQ(about.exec(), way == 2 ? QDialog::Rejected : QDialog::Accepted) << "way " << way;
     }
 }

@@ -118,7 +118,7 @@ TEST_F(SettingsDialog, FirstOpeningShowsTheFirstTimeValues)
     EXPECT_EQ(Text("txtMPort"), "25");
     EXPECT_EQ(Text("txtMSubject"), "【石油動態報告】");
     EXPECT_EQ(Text("txtMMailAdress"), kReportMailbox);
-    EXPECT_EQ(Text("txtSLog"), GetSpecialFolder(5));
+    EXPECT_EQ(Text("txtSLog"), GetSpecialFolder(kDocumentsFolder));
     EXPECT_EQ(Text("txtSTempLog"), ProgramFolder());
     EXPECT_EQ(Text("txtSTemp"), ProgramFolder());
     for (const char *empty : { "txtUUserId", "txtUPassWord", "txtUMailAdress", "txtMSmtp",

@@ -1,10 +1,11 @@
 // A test companion of the program, built only with the tests. It runs the
 // program's own start-up from wherever it is copied and prints what the user
 // would have been shown (mode "start"), or it shows the main window with a few
-// files in its list and saves pictures of it, of three of its messages and of
-// its file chooser (mode "screenshots"), or it shows the settings dialog and
-// the About box over the main window and saves pictures of the whole screen
-// (mode "dialogs", for looking at them at a desktop's scale).
+// files in its list and saves pictures of it, of three of its messages, of its
+// file chooser, of the settings dialog and of the About box (mode
+// "screenshots"), or it shows the main window, the settings dialog and the
+// About box and saves pictures of the whole screen (mode "dialogs", for
+// looking at them at a desktop's scale).
 #include "common/QtDisplay.h"
 #include "common/frmAbout.h"
 #include "common/userfolders.h"
@@ -86,6 +87,27 @@ QMimeData *FileDrop(const QStringList &files)
     return data;
 }
 
+// The settings dialog as it first opens (no settings file yet) and the About
+// box of the main window.
+bool SaveDialogs(QWidget &mainWindow, const QString &outDir)
+{
+    QTemporaryDir dir;
+    PrintingDisplay display;
+    kestlin::frmIniFile dialog(nullptr, display,
+                               dir.filePath(QStringLiteral("Kestlin.INI")).toStdString());
+    dialog.show();
+    Settle();
+    bool ok = Save(dialog.grab(), QDir(outDir).filePath(QStringLiteral("settings-dialog.png")));
+    dialog.close();
+
+    kestlin::frmAbout about(&mainWindow);
+    about.show();
+    Settle();
+    ok = Save(about.grab(), QDir(outDir).filePath(QStringLiteral("about-box.png"))) && ok;
+    about.close();
+    return ok;
+}
+
 // args: settings file, folder for the pictures, files to list.
 int Screenshots(const QStringList &args)
 {
@@ -163,6 +185,7 @@ int Screenshots(const QStringList &args)
         }
     });
     window.cmdAdd()->click();
+    ok = SaveDialogs(window, outDir) && ok;
     return ok && chooserSeen ? 0 : 1;
 }
 
@@ -191,12 +214,10 @@ int Dialogs(const QStringList &args)
                                  firstRun.filePath(QStringLiteral("Kestlin.INI")).toStdString());
     settings.show();
     ok = saveScreen(QStringLiteral("screen-settings-dialog.png")) && ok;
-    ok = Save(settings.grab(), QDir(outDir).filePath(QStringLiteral("settings-dialog.png"))) && ok;
     settings.close();
     kestlin::frmAbout about(&window);
     about.show();
     ok = saveScreen(QStringLiteral("screen-about-box.png")) && ok;
-    ok = Save(about.grab(), QDir(outDir).filePath(QStringLiteral("about-box.png"))) && ok;
     return ok ? 0 : 1;
 }
 

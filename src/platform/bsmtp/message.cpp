@@ -2,6 +2,8 @@
 
 #include "filename.h"
 
+#include "common/utf8.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -146,22 +148,9 @@ std::vector<std::string> Characters(const std::string &text)
     std::vector<std::string> characters;
     size_t i = 0;
     while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80           ? 1
-                              : (lead >> 5) == 0x6  ? 2
-                              : (lead >> 4) == 0xE  ? 3
-                              : (lead >> 3) == 0x1E ? 4
-                                                    : 0;
-        bool valid = length > 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-        if (valid) {
-            characters.push_back(text.substr(i, length));
-            i += length;
-        } else {
-            characters.push_back(kReplacement);
-            ++i;
-        }
+        const kestlin::utf8::Character c = kestlin::utf8::Next(std::string_view(text).substr(i));
+        characters.push_back(c.valid ? text.substr(i, c.length) : kReplacement);
+        i += c.length;
     }
     return characters;
 }

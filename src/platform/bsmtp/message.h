@@ -32,8 +32,8 @@ std::string FormatDate(std::time_t when);
 
 std::string Base64(const std::string &bytes);
 
-// The text cut into its characters; a byte that starts no valid UTF-8
-// sequence becomes U+FFFD.
+// The text cut into its characters; bytes that form no UTF-8 character
+// become U+FFFD (see utf8::Next for how many each stands for).
 std::vector<std::string> Characters(const std::string &text);
 
 class MessageSource

@@ -5,6 +5,7 @@
 #include "pack.h"
 
 #include <cstring>
+#include <exception>
 #include <new>
 
 namespace {
@@ -37,9 +38,12 @@ __attribute__((visibility("default"))) int32_t Cab(uint32_t, const char *cmdline
     } catch (const std::bad_alloc &) {
         CopyOutput("メモリが足りません", output, size);
         return CAB32_E_MEMORY;
+    } catch (const std::exception &e) {
+        CopyOutput(std::string("処理できませんでした: ") + e.what(), output, size);
+        return CAB32_E_INTERNAL;
     } catch (...) {
         CopyOutput("処理できませんでした", output, size);
-        return CAB32_E_MEMORY;
+        return CAB32_E_INTERNAL;
     }
 }
 

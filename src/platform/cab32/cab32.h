@@ -97,11 +97,14 @@ extern "C" {
 #define CAB32_E_DATA 0x800C
 /* Not enough memory. */
 #define CAB32_E_MEMORY 0x800D
+/* Any other unexpected failure inside the library; the output text names it. */
+#define CAB32_E_INTERNAL 0x800E
 
-/* Runs one command line. hwnd is the owner window of anything shown (nothing
- * is). A text describing the result is written into output, cut to size - 1
- * bytes and null-terminated, when size > 0; output may be NULL when size is 0.
- * Returns CAB32_OK or one of the codes above. */
+/* Runs one command line. hwnd is kept for the Windows-compatible signature and
+ * ignored: the library never shows a window. A text describing the result is
+ * written into output, cut to size - 1 bytes and null-terminated, when
+ * size > 0; output may be NULL when size is 0. Returns CAB32_OK or one of the
+ * codes above. */
 int32_t Cab(uint32_t hwnd, const char *cmdline, char *output, int32_t size);
 
 /* Check modes of CabCheckArchive. */

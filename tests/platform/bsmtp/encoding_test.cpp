@@ -133,6 +133,12 @@ TEST(BsmtpBody, IsoTwentyTwoJpWhenItFitsElseUtf8)
 
     // A line too long for 7bit is not sent as 7bit.
     EXPECT_EQ(EncodeBody(std::string(1200, 'a')).encoding, "base64");
+
+    // Bytes that are no UTF-8 (an overlong "/", a lead beyond U+10FFFF, a
+    // character cut off) are never sent as they are.
+    body = EncodeBody("a\xC0\xAF\xF5\xE7\x9F");
+    EXPECT_EQ(body.charset, "UTF-8");
+    EXPECT_EQ(body.text.rfind(Base64("a\uFFFD\uFFFD\uFFFD\uFFFD"), 0), 0u) << body.text;
 }
 
 TEST(BsmtpDate, CarriesTheLocalOffset)

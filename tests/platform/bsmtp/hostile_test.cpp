@@ -158,8 +158,9 @@ TEST_P(Hostile, NoSuccessWithoutAcceptanceAndNoWaitBeyondTheTimeOut)
                 seconds(bound));
     EXPECT_LE(end, bound);
     // The scripts that serve answer the message only after its last line.
-    if (scenario.mayHoldIt)
+    if (scenario.mayHoldIt) {
         EXPECT_EQ(delivery, BSMTP_UNKNOWN) << reason;
+    }
     if (!*scenario.lead) {
         EXPECT_TRUE(sent) << reason;
     } else {
