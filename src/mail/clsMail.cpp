@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <memory>
+#include <openssl/crypto.h>
 
 namespace kestlin {
 
@@ -56,20 +57,55 @@ void ReportSending(void *context, int64_t sent, int64_t total)
     } catch (...) { }
 }
 
+// What AskTrust reaches: the question and where notices go.
+struct TrustContext
+{
+    const std::function<bool(const ServerCertificate &)> &ask;
+    std::vector<std::string> &notices;
+};
+
 // Nothing may be thrown across the library either; a question that fails
 // counts as No.
 int AskTrust(void *context, const BsmtpCertificate *view)
 {
     try {
-        const auto &ask
-            = *static_cast<const std::function<bool(const ServerCertificate &)> *>(context);
-        return ask({ view->server, view->subject, view->issuer, view->validFrom, view->validUntil,
-                     view->fingerprint, view->problem, view->line })
+        auto &trust = *static_cast<TrustContext *>(context);
+        if (view->kind == BSMTP_NOTICE) {
+            trust.notices.emplace_back(view->problem);
+            return 0;
+        }
+        if (!trust.ask)
+            return 0;
+        return trust.ask({ view->server, view->subject, view->issuer, view->validFrom,
+                           view->validUntil, view->fingerprint, view->problem, view->line,
+                           view->kind == BSMTP_ASK_PLAIN ? TrustKind::PlainText
+                                                         : TrustKind::Certificate })
                    ? 1
                    : 0;
     } catch (...) {
         return 0;
     }
+}
+
+// The question about a server without TLS: the server and port apart.
+std::string PlainTextQuestion(const ServerCertificate &server)
+{
+    const size_t colon = server.server.rfind(':');
+    std::string host = server.server.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[')
+        host = host.substr(1, host.size() - 2);
+    const std::string port = colon == std::string::npos ? "" : server.server.substr(colon + 1);
+    return "このサーバーは暗号化に対応していません。パスワードを暗号化せずに送信しますか？\r\n\r\n"
+           "サーバー: "
+           + host + "\r\nポート: " + port + "\r\n\r\n" + server.problem
+           + "「はい」を選ぶと、このサーバーを記録して次からは確認しません。";
+}
+
+// Overwrites a secret before its memory is given back.
+void Wipe(std::string &secret)
+{
+    OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
 }
 
 MailDelivery Delivery(int delivery)
@@ -88,6 +124,8 @@ MailDelivery Delivery(int delivery)
 
 std::string TrustQuestion(const ServerCertificate &certificate)
 {
+    if (certificate.kind == TrustKind::PlainText)
+        return PlainTextQuestion(certificate);
     // The fingerprint in two lines of 16 bytes, as a person compares it.
     std::string fingerprint = certificate.fingerprint;
     if (fingerprint.size() > 48)
@@ -101,6 +139,27 @@ std::string TrustQuestion(const ServerCertificate &certificate)
              "「はい」を選んでください。「はい」を選ぶと、この証明書を記録して次からは"
              "確認しません。\r\n\r\n"
            + "この証明書を信頼して送信しますか？";
+}
+
+clsMail::~clsMail()
+{
+    Wipe(password_);
+}
+
+bool CheckKnownServers(const std::string &path, std::string &problems)
+{
+    SharedLibrary library;
+    decltype(&BsmtpCheckKnownServers) check = nullptr;
+    decltype(&BsmtpFree) release = nullptr;
+    if (!library.Load(kLibrary, problems)
+        || !(check = library.Function<decltype(check)>("BsmtpCheckKnownServers", problems))
+        || !(release = library.Function<decltype(release)>("BsmtpFree", problems)))
+        return false;
+    char *text = nullptr;
+    const bool ok = check(path.c_str(), &text) != 0;
+    problems = text ? text : "";
+    release(text);
+    return ok;
 }
 
 bool clsMail::Send()
@@ -134,10 +193,12 @@ bool clsMail::Send()
         submission.password = password_.c_str();
         submission.pop3Host = pop_.c_str();
         submission.pop3Port = popPort_;
+        notices_.clear();
+        TrustContext trust { TrustCertificate, notices_ };
         if (!knownServers_.empty()) {
             submission.knownServers = knownServers_.c_str();
-            submission.trust = TrustCertificate ? &AskTrust : nullptr;
-            submission.trustContext = &TrustCertificate;
+            submission.trust = &AskTrust;
+            submission.trustContext = &trust;
         }
         submission.progress = Sending ? &ReportSending : nullptr;
         submission.progressContext = &Sending;

@@ -4,11 +4,18 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kestlin {
 
-// A server certificate that the system does not accept, as the user sees it
-// before deciding whether to trust it.
+// What the user is asked about a mail server.
+enum class TrustKind {
+    Certificate, // a certificate the system does not accept
+    PlainText, // a server without TLS that would get the password in clear
+};
+
+// A server certificate that the system does not accept, or a server that
+// offers no TLS, as the user sees it before deciding whether to trust it.
 struct ServerCertificate
 {
     std::string server; // "host:port"
@@ -17,10 +24,16 @@ struct ServerCertificate
     std::string fingerprint; // SHA-256 of the certificate, "AB:CD:…"
     std::string problem; // why it is not accepted, Japanese sentences
     std::string line; // the line of known-servers.txt that trusts it
+    TrustKind kind = TrustKind::Certificate;
 };
 
-// The question the window asks about such a certificate, in Japanese.
+// The question the window asks about such a certificate or server, in
+// Japanese.
 std::string TrustQuestion(const ServerCertificate &certificate);
+
+// The known-servers file at path checked line by line: true when it is
+// missing or every line is understood; false with the reasons, one a line.
+bool CheckKnownServers(const std::string &path, std::string &problems);
 
 // What became of a message after Send.
 enum class MailDelivery { NotSent, Accepted, Unknown };
@@ -28,6 +41,11 @@ enum class MailDelivery { NotSent, Accepted, Unknown };
 class clsMail
 {
 public:
+    clsMail() = default;
+    // The password does not outlive the object in memory.
+    ~clsMail();
+    clsMail(const clsMail &) = default;
+    clsMail &operator=(const clsMail &) = default;
     bool Send();
     const std::string &GetErrMsg() const { return errMsg_; }
     // After Send(): Accepted when it returned true; Unknown when the whole
@@ -60,16 +78,21 @@ public:
     // Raised on the thread that calls Send; an exception it throws is dropped.
     std::function<void(int64_t sent, int64_t total)> Sending;
 
-    // known-servers.txt: the servers whose certificate was accepted and those
-    // that offered TLS before. Set, Send uses the library's rules for it:
-    // TLS whenever offered, any certificate where no password travels, and a
-    // stored or accepted one where one does. Empty, Send checks certificates
+    // known-servers.txt: the servers whose certificate was accepted, those
+    // with which TLS worked, and those allowed a password in clear. Set, Send
+    // uses the library's rules for it (BsmtpSubmission.knownServers): TLS
+    // whenever offered, stored keys and records binding every method, and no
+    // password in clear unless allowed. Empty, Send checks certificates
     // against the system only.
     void SetKnownServers(const std::string &value) { knownServers_ = value; }
     // Asked, with a known-servers file, about a certificate the system does
-    // not accept; true: trust it (the library stores it). Unset, or when it
-    // throws: refused, and the error text names the line to add.
+    // not accept, or whether a password may go in clear to a server without
+    // TLS; true: trust it (the library stores it). Unset, or when it throws:
+    // refused, and the error text names the line to add.
     std::function<bool(const ServerCertificate &)> TrustCertificate;
+    // What the library told during the last Send though the send went on
+    // (a line of the known-servers file not understood or not stored).
+    const std::vector<std::string> &GetNotices() const { return notices_; }
 
 private:
     static void Append(std::string &field, const std::string &value)
@@ -82,6 +105,7 @@ private:
     int16_t certify_ = 0;
     std::string userId_, password_;
     std::string knownServers_;
+    std::vector<std::string> notices_;
     std::string errMsg_;
     MailDelivery delivery_ = MailDelivery::NotSent;
 };

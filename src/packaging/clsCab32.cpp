@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace kestlin {
@@ -174,10 +175,15 @@ bool clsCab32::Cabcmp()
     bool extract = check(inFile_.c_str(), 1) != 0;
     if (!(extract ? ExtractCommand(command) : CompressCommand(command)))
         return false;
-    // The library shows no window, so it has no owner window to be given.
-    int32_t result = cab(0, command.c_str(), nullptr, 0);
+    // The library shows no window, so it has no owner window to be given;
+    // its own words say why it failed (a full disk reads as one).
+    std::string output(4096, '\0');
+    int32_t result = cab(0, command.c_str(), output.data(), static_cast<int32_t>(output.size()));
     if (result != 0) {
+        output.resize(std::strlen(output.c_str()));
         errMsg_ = "圧縮解凍処理にに失敗しました。Error Code:0x" + HexCode(result);
+        if (!output.empty())
+            errMsg_ += "\r\n" + output;
         return false;
     }
     return true;

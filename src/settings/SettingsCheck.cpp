@@ -3,6 +3,7 @@
 #include "common/basCommon.h"
 #include "common/cp932.h"
 #include "common/files.h"
+#include "common/hostname.h"
 
 #include <array>
 #include <string_view>
@@ -67,6 +68,14 @@ constexpr std::array kLength {
                "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞの出力先が入力文字数をオーバーしています" },
 };
 
+// The server reaches a URL: anything but a name or an address there would
+// change the host or port that is reached.
+constexpr std::array kServer {
+    TextRule { F::txtMSmtp, &V::mSmtp,
+               "ﾒｰﾙ設定のSMTPにはサーバー名、IPv4アドレス、または [ ] で囲んだIPv6アドレスを"
+               "入力してください。" },
+};
+
 constexpr std::array kAddress {
     TextRule { F::txtUMailAdress, &V::uMailAdress,
                "ﾕｰｻﾞｰ設定の返信メールアドレスの指定に間違いがあります。" },
@@ -78,6 +87,18 @@ constexpr std::array kFolder {
     TextRule { F::txtSLog, &V::sLog, "ｼｽﾃﾑ設定のLOGﾌｧｲﾙの出力先が存在しません。" },
     TextRule { F::txtSTempLog, &V::sTempLog, "ｼｽﾃﾑ設定の添付ﾌｧｲﾙの保存先が存在しません。" },
     TextRule { F::txtSTemp, &V::sTemp, "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞが存在しません。" },
+};
+
+// The cabinet library's command line quotes each path with '"' and has no
+// escape for one inside: such a folder would break every submission.
+constexpr std::array kFolderCharacters {
+    TextRule { F::txtSLog, &V::sLog,
+               "ｼｽﾃﾑ設定のLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" },
+    TextRule {
+        F::txtSTempLog, &V::sTempLog,
+        "ｼｽﾃﾑ設定の添付ﾌｧｲﾙLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" },
+    TextRule { F::txtSTemp, &V::sTemp,
+               "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞに「\"」は使えません。フォルダ名を変更してください。" },
 };
 
 using Result = std::optional<SettingsCheckFailure>;
@@ -113,6 +134,18 @@ Result CheckAddresses(const SettingsValues &values)
             return SettingsCheckFailure { rule.field, std::string(rule.message) + "\r\n" + reason };
     }
     return std::nullopt;
+}
+
+bool HasQuote(const std::string &text)
+{
+    return text.find('"') != std::string::npos;
+}
+
+bool NoServerName(const std::string &text)
+{
+    const size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos
+           || !IsServerName(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
 bool TooLong(const std::string &text)
@@ -152,7 +185,11 @@ std::optional<SettingsCheckFailure> CheckSettings(const SettingsValues &values)
         return r;
     if (Result r = FirstFailing(kLength, values, TooLong))
         return r;
+    if (Result r = FirstFailing(kServer, values, NoServerName))
+        return r;
     if (Result r = CheckAddresses(values))
+        return r;
+    if (Result r = FirstFailing(kFolderCharacters, values, HasQuote))
         return r;
     return FirstFailing(kFolder, values, NothingThere);
 }

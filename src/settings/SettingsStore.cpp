@@ -27,15 +27,17 @@ std::string WithoutCrLf(std::string text)
 class SettingsWriter
 {
 public:
-    explicit SettingsWriter(const std::string &iniPath) { ini_.PathIniFile(iniPath); }
+    explicit SettingsWriter(const std::string &iniPath)
+        : path_(iniPath)
+    { }
 
+    // Collected, and written by Commit all at once.
     bool Write(SettingKey key, const std::string &value)
     {
-        if (ini_.Section() != KeyInfo(key).section)
-            ini_.Section(KeyInfo(key).section);
-        ini_.Key(KeyInfo(key).name);
-        return ini_.WriteValue(value);
+        values_.push_back({ KeyInfo(key).section, KeyInfo(key).name, value });
+        return true;
     }
+    bool Commit() { return ini_.WriteValues(path_, values_); }
 
     // Encrypted, with the line breaks of the encrypted form taken out.
     bool WriteEncrypted(SettingKey key, const std::string &plain)
@@ -61,6 +63,8 @@ public:
     }
 
 private:
+    std::string path_;
+    std::vector<clsIniFile::Value> values_;
     clsIniFile ini_;
     std::string cryptError_;
 };
@@ -77,7 +81,7 @@ bool WriteAll(SettingsWriter &w, const SettingsValues &v)
                                    : w.WriteEncrypted(K::MailPassword, v.mPassWord))
            && w.Write(K::MailSubject, v.mSubject) && w.Write(K::MailMailAdress, v.mMailAdress)
            && w.Write(K::SystemLog, v.sLog) && w.Write(K::SystemTempLog, v.sTempLog)
-           && w.Write(K::SystemTemp, v.sTemp);
+           && w.Write(K::SystemTemp, v.sTemp) && w.Commit();
 }
 
 // Stops at a stored password that cannot be decrypted, naming its key.

@@ -44,15 +44,17 @@ std::optional<std::string> ReadStored(const std::string &path, const std::string
 // A failure that the system has no code for.
 constexpr int kNoCode = -1;
 
-// Writes one value; 0 on success, else the errno code of the failure.
-int Store(const std::string &path, std::string_view section, std::string_view key,
-          std::string_view value)
+// Writes the values in one replace of the whole file; 0 on success, else the
+// errno code of the failure.
+int Store(const std::string &path, const std::vector<clsIniFile::Value> &values)
 {
     // A line break, or "=" in a key, would write lines that read back as
     // other keys or sections: refuse rather than corrupt the file.
-    if (!ini::IsWritableSection(section) || !ini::IsWritableKey(key)
-        || !ini::IsWritableValue(value))
-        return EINVAL;
+    for (const clsIniFile::Value &v : values) {
+        if (!ini::IsWritableSection(UpToNul(v.section)) || !ini::IsWritableKey(UpToNul(v.key))
+            || !ini::IsWritableValue(UpToNul(v.value)))
+            return EINVAL;
+    }
     const std::string target = FollowLinks(path);
     std::string old;
     struct stat info = {};
@@ -61,14 +63,19 @@ int Store(const std::string &path, std::string_view section, std::string_view ke
         = settingsfile::ReadWhole(target, settingsfile::Access::Update, old, info, error);
     if (!exists && error != ENOENT)
         return error;
-    std::optional<std::string> next = ini::SetValue(old, section, key, value);
-    if (!next)
-        return kNoCode;
-    if (exists && *next == old)
+    std::string next = old;
+    for (const clsIniFile::Value &v : values) {
+        std::optional<std::string> changed
+            = ini::SetValue(next, UpToNul(v.section), UpToNul(v.key), UpToNul(v.value));
+        if (!changed)
+            return kNoCode;
+        next = std::move(*changed);
+    }
+    if (exists && next == old)
         return 0; // nothing to change: the file is left alone
     // A new file is readable by its owner only: it holds the stored passwords.
     error = 0;
-    ReplaceFileAtomically(target, *next, error, 0600);
+    ReplaceFileAtomically(target, next, error, 0600);
     return error;
 }
 
@@ -133,13 +140,27 @@ bool clsIniFile::WriteValueString(const std::string &section, const std::string 
         // Success is the write's own result, not the thread's last error code:
         // a successful profile write can leave that code non-zero (Wine's
         // leaves 183 or 87), which would report a good write as failed.
-        const int error = Store(path, UpToNul(section), UpToNul(key), UpToNul(value));
+        const int error = Store(path, { { section, key, value } });
         if (error == 0)
             return true;
         if (error != kNoCode) {
             errMessage_ = GetSystemErrMessage(error);
             errMessage_ = kWriteError + errMessage_;
         }
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool clsIniFile::WriteValues(const std::string &path, const std::vector<Value> &values)
+{
+    try {
+        const int error = Store(path, values);
+        if (error == 0)
+            return true;
+        if (error != kNoCode)
+            errMessage_ = kWriteError + GetSystemErrMessage(error);
         return false;
     } catch (...) {
         return false;

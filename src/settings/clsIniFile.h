@@ -3,6 +3,7 @@
 // key, following the rules of the Windows profile functions, in code page 932.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestlin {
 
@@ -19,6 +20,13 @@ public:
                        const std::string &path);
     // Writes value under Section / Key of PathIniFile.
     bool WriteValue(const std::string &value);
+    // Writes every value in one replace of the whole file: a reader, or the
+    // file after a crash, has all of them or none.
+    struct Value
+    {
+        std::string section, key, value;
+    };
+    bool WriteValues(const std::string &path, const std::vector<Value> &values);
 
     const std::string &PathIniFile() const { return pathIniFile_; }
     void PathIniFile(const std::string &value) { pathIniFile_ = value; }

@@ -2,12 +2,15 @@
 
 #include "common/files.h"
 #include "common/userfolders.h"
+#include "mail/clsMail.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
+#include "startup/Interruption.h"
 #include "startup/KestlinStart.h"
 #include "startup/ListRules.h"
 #include "startup/SendSteps.h"
+#include "startup/SubmissionRecord.h"
 #include "startup/Terminal.h"
 #include "startup/basKestlin_01.h"
 
@@ -48,6 +51,9 @@ constexpr const char *kUsage = R"(使い方:
   4  メールは送信しましたが、LOGの記録に失敗しました（または送信されたか分かりません）。
      同じ報告を再送信しないでください。
   5  同じ設定ファイルを使うKestlinが実行中です（画面または別の送信）。何もしていません。
+  6  前回の送信が途中で終了していました。その結果を表示し（受け付け済みならLOGを作成し）、
+     今回は何も送信していません（--check: 終了していない送信の記録があります）。
+     表示を確認してから、もう一度実行してください。
 )";
 
 // The steps that run after the mail has gone out.
@@ -147,6 +153,14 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
         terminal.Fail(problem);
         return kExitRefused;
     }
+    SubmissionRecord record;
+    std::string unread;
+    if (ReadSubmissionRecord(SubmissionRecordPath(ini), record, unread) != RecordFound::None) {
+        terminal.Fail(ini + "\n" + "前回の送信が終了していません（" + SubmissionRecordPath(ini)
+                      + "）。\nkestlin を起動するか kestlin --send を実行すると、"
+                        "その送信について表示します。");
+        return kExitEarlierRun;
+    }
     SettingsValues values;
     SettingsLoadFailure stop;
     if (!LoadSettingsFile(ini, values, stop)) {
@@ -161,6 +175,13 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
     }
     if (const auto problem = CheckSettings(values)) {
         terminal.Fail(ini + "\n" + KeyLabel(KeyOfField(problem->field)) + ": " + problem->message);
+        return kExitRefused;
+    }
+    // The servers the mailing step trusts are part of what it is set up with.
+    const std::string known = KnownServersPath(ini);
+    std::string problems;
+    if (fs::exists(fs::symlink_status(known)) && !CheckKnownServers(known, problems)) {
+        terminal.Fail(ini + "\n" + problems);
         return kExitRefused;
     }
     terminal.Say(ini + "\n設定ファイルに問題はありません。");
@@ -192,6 +213,10 @@ int Finish(const SendOutcome &outcome, SendPipeline &pipeline, Terminal &termina
     case SendOutcome::Kind::Sent:
         pipeline.End(outcome);
         return kExitDone;
+    case SendOutcome::Kind::MaybeSent:
+    case SendOutcome::Kind::LogsMissing:
+        terminal.Fail(outcome.message);
+        return kExitLogFailed;
     case SendOutcome::Kind::StepFailed:
         break;
     }
@@ -216,6 +241,11 @@ int RunSend(const CommandLine &line, Terminal &terminal)
     // The same lock as the window's: one copy at a time uses a settings file.
     InstanceLock lock(fs::path(ini).parent_path().string());
     if (!lock.TryLock()) {
+        // A lock folder that cannot be used is not another copy: say so.
+        if (!lock.Problem().empty()) {
+            terminal.Fail(lock.Problem());
+            return kExitRefused;
+        }
         terminal.Fail("二重起動はできません。\n"
                       "同じ設定ファイルを使うKestlinが実行中です（画面または別の送信）。"
                       "終わってから、もう一度実行してください。");
@@ -224,6 +254,16 @@ int RunSend(const CommandLine &line, Terminal &terminal)
     if (!StartUpChecks(terminal))
         return kExitRefused;
     strIniFilePath = ini;
+    interruption::Install(false);
+    // A run that was cut short comes first: this one sends nothing, so that
+    // a job never sends a report twice on its own.
+    {
+        NoAttachments none;
+        if (SendPipeline(terminal, none, ini).RecoverEarlier() != SendPipeline::Recovery::None)
+            return kExitEarlierRun;
+    }
+    RemoveAbandonedWorkSpaces(ini,
+                              InstanceLock::LockFilePath(fs::path(ini).parent_path().string()));
 
     std::vector<std::string> entries;
     if (const std::string refusal = ListRefusal(line.files, entries); !refusal.empty()) {
@@ -235,6 +275,7 @@ int RunSend(const CommandLine &line, Terminal &terminal)
         terminal.Fail("設定ファイル: " + ini);
     FileList list(std::move(entries));
     SendPipeline pipeline(terminal, list, ini);
+    pipeline.OwnerLock(InstanceLock::LockFilePath(fs::path(ini).parent_path().string()));
     if (!pipeline.Begin())
         return kExitRefused;
     pipeline.Progress(&terminal);

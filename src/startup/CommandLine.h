@@ -17,6 +17,8 @@ enum ExitCode : int {
     kExitLogFailed = 4, // the mail was (or may have been) sent but its logs were not kept:
                         // do not send it again
     kExitRunning = 5, // another copy uses the same settings: nothing was done
+    kExitEarlierRun = 6, // an earlier submission had been cut short: it was dealt with
+                         // and reported; nothing was sent this time
 };
 
 struct CommandLine

@@ -2,6 +2,7 @@
 
 #include "common/Display.h"
 #include "common/Guarded.h"
+#include "startup/KestlinStart.h"
 #include "startup/SendSteps.h"
 #include "startup/frmProgress.h"
 
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QThread>
 #include <exception>
+#include <filesystem>
 #include <optional>
 
 namespace kestlin {
@@ -131,6 +133,8 @@ void RunSendWithProgress(const SendWindowParts &parts)
     SendPipeline pipeline(display, list, parts.iniFilePath);
     pipeline.strWorkSpace = *parts.strWorkSpace;
     pipeline.strSendFile = *parts.strSendFile;
+    pipeline.OwnerLock(InstanceLock::LockFilePath(
+        std::filesystem::path(parts.iniFilePath).parent_path().string()));
 
     if (!pipeline.Begin())
         return;

@@ -12,11 +12,14 @@
 #include "packaging/clsCryptFile.h"
 #include "settings/SettingsKeys.h"
 #include "settings/StoredPassword.h"
+#include "startup/CommandLine.h"
+#include "startup/Interruption.h"
 
 #include <cerrno>
 #include <climits>
 #include <exception>
 #include <filesystem>
+#include <openssl/crypto.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +42,10 @@ constexpr const char *kNoTempFolder = "作業ﾌｫﾙﾀﾞの指定に誤り�
                                       "設定ﾌｧｲﾙの作業フォルダを確認してください。";
 constexpr const char *kNoFreeWorkSpace = "作業ﾌｫﾙﾀﾞの指定に誤りがあります｡\r\n"
                                          "作業ﾌｫﾙﾀﾞを確認してください。";
+constexpr const char *kNoSuchPath = "指定されたパスが存在しません。";
+constexpr const char *kInterrupted = "中断しました。何も送信していません。";
+// Beside the copies in a working folder: the lock of the run that made it.
+constexpr const char *kOwnerFile = ".owner";
 constexpr const char *kNoFreeFileName = "同じ名前のﾌｧｲﾙが処理数を超えています。\r\n"
                                         "ﾌｧｲﾙ名を変更してください。";
 
@@ -165,12 +172,11 @@ SendOutcome SendPipeline::RunSteps()
         { "FncCrtText", "本文作成中…", &SendPipeline::FncCrtText },
         { "FncCompress", "圧縮中…", &SendPipeline::FncCompress },
     };
-    static const Step kAfterStamp[] = {
-        { "FncEncrypt", "暗号化中…", &SendPipeline::FncEncrypt },
-        { "FncSendMail", "送信中…", &SendPipeline::FncSendMail },
-        { "FncMoveLog", "添付ﾌｧｲﾙLOG保存中…", &SendPipeline::FncMoveLog },
-    };
 
+    recordPath_ = SubmissionRecordPath(iniFilePath_);
+    claimed_ = started_ = false;
+    suffix_.clear();
+    interruption::Preparing();
     bool haveWorkSpace = false;
     for (const Step &step : kBeforeStamp) {
         std::string errText;
@@ -180,40 +186,301 @@ SendOutcome SendPipeline::RunSteps()
         if (!ok)
             return FailStep(step.name, errText, haveWorkSpace);
         haveWorkSpace = true;
+        if (interruption::StopRequested())
+            return FailStep(step.name, kInterrupted, true);
     }
 
     // The submission's time stamp: the mailed file's name, the submission
     // log's name and the success message all show this second. (The folder
     // FncMoveLog copies the work files into reads the clock again, later.)
     const DateTime stamp = clock_();
-    {
+    ClaimNames(stamp);
+    for (const char *name : { "FncFixFileName", "FncEncrypt" }) {
         std::string errText;
         bool ok = false;
-        Announce("FncFixFileName", "ﾌｧｲﾙ名設定中…");
-        FncFixFileName(stamp, errText, ok);
+        if (name == std::string("FncFixFileName")) {
+            Announce(name, "ﾌｧｲﾙ名設定中…");
+            FncFixFileName(stamp, errText, ok);
+        } else {
+            Announce(name, "暗号化中…");
+            FncEncrypt(errText, ok);
+        }
         if (!ok)
-            return FailStep("FncFixFileName", errText, true);
-    }
-    for (const Step &step : kAfterStamp) {
-        std::string errText;
-        bool ok = false;
-        Announce(step.name, step.label);
-        (this->*step.fn)(errText, ok);
-        if (!ok)
-            return FailStep(step.name, errText, true);
+            return FailStep(name, errText, true);
+        if (interruption::StopRequested())
+            return FailStep(name, kInterrupted, true);
     }
 
-    const std::string message = SuccessMessage(stamp);
+    record_ = {};
+    record_.stamp = stamp;
+    record_.suffix = suffix_;
+    record_.attachment = strSendFile;
+    record_.workSpace = strWorkSpace;
+    record_.attachmentLog = claimedFolder_;
+    record_.files = entries_;
+    record_.server = ReadSetting(iniFilePath_, SettingKey::MailSmtp) + ":"
+                     + ReadSetting(iniFilePath_, SettingKey::MailPort);
+    if (SendOutcome failed = Mail(); failed.kind != SendOutcome::Kind::Sent)
+        return failed;
+    return WriteLogs(stamp);
+}
+
+// The mailing step under the record: "prepared" before it, "started" with
+// the message's first byte, "accepted" before any log step.
+SendOutcome SendPipeline::Mail()
+{
     std::string errText;
     bool ok = false;
-    Announce("FncCrtLogFile", "送信LOG作成中…");
-    FncCrtLogFile(message, stamp, errText, ok);
+    Announce("FncSendMail", "送信中…");
+    record_.state = SubmissionRecord::State::Prepared;
+    if (!WriteSubmissionRecordUnsynced(recordPath_, record_, errText))
+        return FailStep("FncSendMail", errText, true);
+    // The disk catches up while the library connects; the message waits for it.
+    recordSynced_ = std::async(std::launch::async, [path = recordPath_] {
+        std::string reason;
+        SyncSubmissionRecord(path, reason);
+        return reason;
+    });
+    interruption::Mailing(
+        [workSpace = strWorkSpace, record = recordPath_,
+         folder = claimed_ ? claimedFolder_ : std::string()] {
+            std::string ignored;
+            DelFolder(workSpace, ignored);
+            if (!folder.empty())
+                ::rmdir(folder.c_str());
+            RemoveSubmissionRecord(record, ignored);
+        },
+        kExitNotSent);
+    FncSendMail(errText, ok);
+    if (recordSynced_.valid())
+        recordSynced_.get();
     if (!ok) {
-        // The working folder went with the attachment log: nothing to remove.
-        WriteErrLog(display_, errText, "FncCrtLogFile");
-        return { SendOutcome::Kind::StepFailed, errText, "FncCrtLogFile" };
+        interruption::Finished();
+        if (static_cast<MailDelivery>(delivery_) == MailDelivery::Unknown && started_) {
+            WriteErrLog(display_, errText, "FncSendMail");
+            record_.state = SubmissionRecord::State::Started;
+            return { SendOutcome::Kind::MaybeSent,
+                     "メールサーバーから送信結果の応答がありませんでした。\r\n" + errText + "\r\n"
+                         + KeepUnconfirmed(record_),
+                     "FncSendMail" };
+        }
+        std::string ignored;
+        RemoveSubmissionRecord(recordPath_, ignored);
+        return FailStep("FncSendMail", errText, true);
     }
+    // Without this mark a crash would leave a record that cannot tell
+    // "accepted" from "may have been"; the logs go on all the same.
+    Mark(SubmissionRecord::State::Accepted);
+    return { SendOutcome::Kind::Sent, {}, {} };
+}
+
+// Both log steps run whatever the other did; the working folder and the
+// record go only when both are written.
+SendOutcome SendPipeline::WriteLogs(const DateTime &stamp)
+{
+    std::string reasons;
+    if (!record_.attachmentLogDone) {
+        std::string errText;
+        bool ok = false;
+        Announce("FncMoveLog", "添付ﾌｧｲﾙLOG保存中…");
+        FncMoveLog(errText, ok);
+        if (ok)
+            record_.attachmentLogDone = true;
+        else {
+            WriteErrLog(display_, errText, "FncMoveLog");
+            reasons += "添付ﾌｧｲﾙLOG: " + errText + "\r\n";
+        }
+    }
+    const std::string message = SuccessMessage(stamp);
+    if (!record_.submissionLogDone) {
+        std::string errText;
+        bool ok = false;
+        Announce("FncCrtLogFile", "送信LOG作成中…");
+        FncCrtLogFile(message, stamp, errText, ok);
+        if (ok)
+            record_.submissionLogDone = true;
+        else {
+            WriteErrLog(display_, errText, "FncCrtLogFile");
+            reasons += "送信LOG: " + errText + "\r\n";
+        }
+    }
+    std::string reason;
+    if (!reasons.empty()) {
+        if (!Record(SubmissionRecord::State::Accepted, reason))
+            WriteErrLog(display_, reason, "FncMoveLog");
+        interruption::Finished();
+        return { SendOutcome::Kind::LogsMissing, LogsMissingText(reasons),
+                 record_.attachmentLogDone ? "FncCrtLogFile" : "FncMoveLog" };
+    }
+    if (!DelFolder(strWorkSpace, reason))
+        WriteErrLog(display_, reason, "FncMoveLog");
+    if (!RemoveSubmissionRecord(recordPath_, reason))
+        WriteErrLog(display_, reason, "FncCrtLogFile");
+    interruption::Finished();
     return { SendOutcome::Kind::Sent, message, {} };
+}
+
+std::string SendPipeline::LogsMissingText(const std::string &reasons) const
+{
+    return "メールは送信しましたが、LOGの記録に失敗しました。\r\n" + reasons
+           + "送信した報告のコピーは「" + strWorkSpace + "」に残してあります。\r\n"
+           + "原因を取り除いてから起動すると、LOGを作成します。\r\n"
+           + "同じ報告を再送信しないでください。";
+}
+
+// Moves the working folder out of the way of the clean-up of abandoned
+// folders, removes the record and says where the copies are.
+std::string SendPipeline::KeepUnconfirmed(const SubmissionRecord &record)
+{
+    std::string kept = record.workSpace;
+    const std::string target
+        = JoinPath(std::filesystem::path(record.workSpace).parent_path().string(),
+                   "UNCONFIRMED_" + FormatLogFolderStamp(record.stamp) + record.suffix);
+    if (FolderExists(record.workSpace) && !NameTaken(target)
+        && ::rename(record.workSpace.c_str(), target.c_str()) == 0)
+        kept = target;
+    std::string reason;
+    RemoveSubmissionRecord(recordPath_, reason);
+    std::string files;
+    for (const std::string &file : record.files)
+        files += "  " + file + "\r\n";
+    return "報告が受信側に届いたかどうか分かりません。\r\n"
+           "送信日時: "
+           + FormatMessageStamp(record.stamp) + "\r\n" + "メールサーバー: " + record.server + "\r\n"
+           + "ファイル:\r\n" + files
+           + "同じ報告を再送信する前に、受信側に届いたかどうか"
+             "（着信確認のＥ－ＭＡＩＬなど）を確認してください。\r\n"
+           + "送信した報告のコピーは「" + kept + "」に残してあります。";
+}
+
+void SendPipeline::Mark(SubmissionRecord::State state)
+{
+    record_.state = state;
+    std::string reason;
+    if (!MarkSubmissionRecord(recordPath_, state, reason))
+        WriteErrLog(display_, reason, "FncSendMail");
+}
+
+bool SendPipeline::Record(SubmissionRecord::State state, std::string &reason)
+{
+    record_.state = state;
+    return WriteSubmissionRecord(recordPath_, record_, reason);
+}
+
+std::string SendPipeline::ReportFolder(bool &fallback) const
+{
+    std::string logFolder = ReadSetting(iniFilePath_, SettingKey::SystemLog);
+    fallback = !NameTaken(logFolder);
+    if (fallback) {
+        logFolder = GetSpecialFolder(kDocumentsFolder);
+        // Without a documents folder the log would land at the root.
+        if (logFolder.empty())
+            return {};
+    }
+    return JoinPath(logFolder, "SEKIYU_REPORT");
+}
+
+// Chooses the first suffix whose submission log and attachment-log folder are
+// both free, and takes the folder at once (mkdir is atomic), so that another
+// copy in the same second moves on to the next suffix.
+void SendPipeline::ClaimNames(const DateTime &stamp)
+{
+    suffix_.clear();
+    claimedFolder_.clear();
+    claimed_ = false;
+    const std::string tempLog = ReadSetting(iniFilePath_, SettingKey::SystemTempLog);
+    std::string ignored;
+    if (!NameTaken(tempLog))
+        CreateFolder(tempLog, ignored);
+    bool fallback = false;
+    const std::string reportFolder = ReportFolder(fallback);
+    for (int n = 1; n < 1000; ++n) {
+        const std::string suffix = n == 1 ? "" : "_" + std::to_string(n);
+        const std::string folder = JoinPath(tempLog, FormatLogFolderStamp(stamp) + suffix);
+        if (!reportFolder.empty()
+            && NameTaken(
+                JoinPath(reportFolder, "R_MESS" + FormatLogStamp(stamp) + suffix + ".txt")))
+            continue;
+        suffix_ = suffix;
+        claimedFolder_ = folder;
+        if (::mkdir(folder.c_str(), 0777) == 0) {
+            claimed_ = true;
+            return;
+        }
+        if (errno != EEXIST)
+            return; // the attachment-log step will say why
+    }
+}
+
+void SendPipeline::ReleaseClaim()
+{
+    if (claimed_)
+        ::rmdir(claimedFolder_.c_str());
+    claimed_ = false;
+}
+
+SendPipeline::Recovery SendPipeline::RecoverEarlier()
+{
+    recordPath_ = SubmissionRecordPath(iniFilePath_);
+    SubmissionRecord record;
+    std::string reason;
+    switch (ReadSubmissionRecord(recordPath_, record, reason)) {
+    case RecordFound::None:
+        return Recovery::None;
+    case RecordFound::Unreadable:
+        display_.ShowMessage("前回の送信の記録を読めません。\r\n" + reason + "\r\n"
+                                 + "送信LOGと受信側で、前回の報告が届いたかどうかを確認してから、"
+                                   "この記録を削除してください。",
+                             kAppTitle, MsgIcon::Exclamation);
+        return Recovery::Failed;
+    case RecordFound::Found:
+        break;
+    }
+    switch (record.state) {
+    case SubmissionRecord::State::Prepared: {
+        // Ended before its message started: nothing was sent, nothing to say.
+        DelFolder(record.workSpace, reason);
+        if (!record.attachmentLog.empty())
+            ::rmdir(record.attachmentLog.c_str());
+        RemoveSubmissionRecord(recordPath_, reason);
+        return Recovery::None;
+    }
+    case SubmissionRecord::State::Started: {
+        const std::string text = "前回の送信は途中で終了しました。\r\n" + KeepUnconfirmed(record);
+        WriteErrLog(display_, text, "FncSendMail");
+        display_.ShowMessage(text, kAppTitle, MsgIcon::Exclamation);
+        return Recovery::Unconfirmed;
+    }
+    case SubmissionRecord::State::Accepted:
+        break;
+    }
+    record_ = record;
+    strWorkSpace = record.workSpace;
+    strSendFile = record.attachment;
+    suffix_ = record.suffix;
+    claimedFolder_ = record.attachmentLog;
+    claimed_ = false;
+    // Copies removed by hand cannot be logged; waiting for them would keep
+    // every later run from sending. The submission log is still written.
+    std::string gone;
+    if (!record_.attachmentLogDone && !FolderExists(JoinPath(strWorkSpace, "Temp"))) {
+        record_.attachmentLogDone = true;
+        gone = "\r\n送信した報告のコピー（" + strWorkSpace
+               + "）がなくなっていたため、添付ﾌｧｲﾙLOGは作成できませんでした。";
+    }
+    const SendOutcome outcome = WriteLogs(record.stamp);
+    const std::string when = "前回の送信（" + FormatMessageStamp(record.stamp) + "）は、";
+    if (outcome.kind == SendOutcome::Kind::Sent) {
+        display_.ShowMessage(when + "メールサーバーに受け付けられていました。\r\n"
+                                 + "LOGの記録の前に終了していたため、送信LOGと添付ﾌｧｲﾙLOGを"
+                                   "今回作成しました。\r\n同じ報告を再送信しないでください。"
+                                 + gone,
+                             kAppTitle, gone.empty() ? MsgIcon::Information : MsgIcon::Exclamation);
+        return Recovery::Completed;
+    }
+    display_.ShowMessage(when + "メールサーバーに受け付けられていました。\r\n" + outcome.message,
+                         kAppTitle, MsgIcon::Exclamation);
+    return Recovery::Failed;
 }
 
 SendOutcome SendPipeline::FailStep(const std::string &step, const std::string &errText,
@@ -224,6 +491,9 @@ SendOutcome SendPipeline::FailStep(const std::string &step, const std::string &e
         std::string ignored;
         DelFolder(strWorkSpace, ignored);
     }
+    ReleaseClaim();
+    // Last: a signal that stopped the submission may end the program here.
+    interruption::Finished();
     return { SendOutcome::Kind::StepFailed, errText, step };
 }
 
@@ -233,8 +503,15 @@ void SendPipeline::End(const SendOutcome &outcome)
     case SendOutcome::Kind::Stopped:
         break;
     case SendOutcome::Kind::StepFailed:
+    case SendOutcome::Kind::MaybeSent:
         display_.SetWaitCursor(false);
         display_.ShowMessage(outcome.message, kAppTitle, MsgIcon::Exclamation);
+        break;
+    case SendOutcome::Kind::LogsMissing:
+        // The mail went: an emptied list keeps it from being sent again by mistake.
+        display_.SetWaitCursor(false);
+        display_.ShowMessage(outcome.message, kAppTitle, MsgIcon::Exclamation);
+        FncClrList();
         break;
     case SendOutcome::Kind::Sent:
         display_.SetWaitCursor(false);
@@ -303,6 +580,11 @@ void SendPipeline::FncCrtWorkSpace(std::string &errText, bool &ok)
                 std::string reason;
                 // Owner only: the folder will hold the clear password.
                 if (!CreateFolder(candidate, reason, 0700)) {
+                    Fail(errText, reason);
+                    return;
+                }
+                if (!ownerLock_.empty()
+                    && !WriteTextLine(JoinPath(candidate, kOwnerFile), ownerLock_, reason)) {
                     Fail(errText, reason);
                     return;
                 }
@@ -388,7 +670,7 @@ void SendPipeline::FncFixFileName(const DateTime &stamp, std::string &errText, b
     RunStep(errText, ok, [&] {
         const std::string userId = ReadSetting(iniFilePath_, SettingKey::UserUserId);
         strSendFile.clear();
-        strSendFile = "TMP" + userId + FormatSendFileStamp(stamp) + ".txt";
+        strSendFile = "TMP" + userId + FormatSendFileStamp(stamp) + suffix_ + ".txt";
         ok = true;
     });
 }
@@ -410,6 +692,11 @@ void SendPipeline::FncEncrypt(std::string &errText, bool &ok)
         }
         ok = true;
     });
+}
+
+std::string KnownServersPath(const std::string &iniFilePath)
+{
+    return (std::filesystem::path(iniFilePath).parent_path() / "known-servers.txt").string();
 }
 
 void SendPipeline::FncSendMail(std::string &errText, bool &ok)
@@ -450,6 +737,7 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
         mail.SetPOPPort(static_cast<int32_t>(popPort));
         mail.SetUserId(account);
         mail.SetPassword(password);
+        OPENSSL_cleanse(password.data(), password.size());
         mail.SetPort(static_cast<int32_t>(port));
         mail.SetCertify(static_cast<int16_t>(certify));
         mail.SetSubject(subject);
@@ -457,20 +745,37 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
         mail.AddFile(attachment + "|" + strSendFile + "|application/octet-stream");
         mail.AddTo(to);
         mail.SetFrom(from);
-        if (progress_) {
-            mail.Sending
-                = [this](int64_t sent, int64_t total) { progress_->BytesDone(sent, total); };
-        }
-        // Accepted servers live beside the settings, so that another settings
-        // file brings its own.
-        mail.SetKnownServers(
-            (std::filesystem::path(iniFilePath_).parent_path() / "known-servers.txt").string());
+        // The first report comes before the message's first byte: the record
+        // says "started" before anything of the message can reach the server.
+        mail.Sending = [this](int64_t sent, int64_t total) {
+            if (!started_) {
+                started_ = true;
+                interruption::MessageStarting(
+                    [this] {
+                        if (recordSynced_.valid()) {
+                            if (const std::string reason = recordSynced_.get(); !reason.empty())
+                                WriteErrLog(display_, reason, "FncSendMail");
+                        }
+                        Mark(SubmissionRecord::State::Started);
+                    },
+                    kExitLogFailed);
+            }
+            if (progress_)
+                progress_->BytesDone(sent, total);
+        };
+        mail.SetKnownServers(KnownServersPath(iniFilePath_));
         mail.TrustCertificate = [this](const ServerCertificate &certificate) {
             return display_.ShowMessage(TrustQuestion(certificate), kAppTitle, MsgIcon::Question,
                                         MsgButtons::YesNo)
                    == MsgResult::Yes;
         };
-        if (!mail.Send()) {
+        delivery_ = static_cast<int>(MailDelivery::NotSent);
+        const bool sent = mail.Send();
+        delivery_ = static_cast<int>(mail.GetDelivery());
+        // Told once the server is done with us: the send went on regardless.
+        for (const std::string &notice : mail.GetNotices())
+            display_.ShowMessage(notice, kAppTitle, MsgIcon::Exclamation, MsgButtons::Ok);
+        if (!sent) {
             Fail(errText, OrDescription(mail.GetErrMsg(), EIO));
             return;
         }
@@ -488,14 +793,20 @@ void SendPipeline::FncMoveLog(std::string &errText, bool &ok)
             Fail(errText, reason);
             return;
         }
-        const std::string folder = JoinPath(tempLog, FormatLogFolderStamp(clock_()));
+        const std::string folder = claimedFolder_.empty()
+                                       ? JoinPath(tempLog, FormatLogFolderStamp(clock_()))
+                                       : claimedFolder_;
         if (!NameTaken(folder) && !CreateFolder(folder, reason)) {
             Fail(errText, reason);
             return;
         }
-        // A folder that is gone simply has no files: the deletion below says so.
+        // The copies are gone: an empty attachment log would hide that.
+        if (!FolderExists(source)) {
+            Fail(errText, kNoSuchPath);
+            return;
+        }
         std::vector<std::string> names;
-        if (FolderExists(source) && !ListOrdinaryFiles(source, names, reason)) {
+        if (!ListOrdinaryFiles(source, names, reason)) {
             Fail(errText, reason);
             return;
         }
@@ -512,8 +823,7 @@ void SendPipeline::FncMoveLog(std::string &errText, bool &ok)
                 return;
             }
         }
-        if (!DelFolder(strWorkSpace, errText))
-            return;
+        // The working folder stays until the submission log is written too.
         ok = true;
     });
 }
@@ -522,24 +832,19 @@ void SendPipeline::FncCrtLogFile(const std::string &message, const DateTime &sta
                                  std::string &errText, bool &ok)
 {
     RunStep(errText, ok, [&] {
-        std::string logFolder = ReadSetting(iniFilePath_, SettingKey::SystemLog);
-        const bool fallback = !NameTaken(logFolder);
-        if (fallback) {
-            logFolder = GetSpecialFolder(kDocumentsFolder);
-            // Without a documents folder the log would land at the root.
-            if (logFolder.empty()) {
-                Fail(errText, SystemErrorText(ENOENT));
-                return;
-            }
+        bool fallback = false;
+        const std::string reportFolder = ReportFolder(fallback);
+        if (reportFolder.empty()) {
+            Fail(errText, SystemErrorText(ENOENT));
+            return;
         }
-        const std::string reportFolder = JoinPath(logFolder, "SEKIYU_REPORT");
         std::string reason;
         if (!NameTaken(reportFolder) && !CreateFolder(reportFolder, reason)) {
             Fail(errText, reason);
             return;
         }
         const std::string logFile
-            = JoinPath(reportFolder, "R_MESS" + FormatLogStamp(stamp) + ".txt");
+            = JoinPath(reportFolder, "R_MESS" + FormatLogStamp(stamp) + suffix_ + ".txt");
         if (OrdinaryFileExists(logFile) && ::unlink(logFile.c_str()) != 0) {
             Fail(errText, SystemErrorText(errno));
             return;

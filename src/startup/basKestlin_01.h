@@ -42,9 +42,7 @@ struct RequiredLibrary
     std::vector<std::string> entryPoints;
 };
 inline const RequiredLibrary kRequiredLibraries[] = {
-    { "libbsmtp.so",
-      "BSMTP.DLL",
-      { "BsmtpSubmit", "BsmtpFree" } },
+    { "libbsmtp.so", "BSMTP.DLL", { "BsmtpSubmit", "BsmtpCheckKnownServers", "BsmtpFree" } },
     { "libcab32.so", "CAB32.DLL", { "Cab", "CabCheckArchive" } },
     { "libcapicom.so",
       "CAPICOM.DLL",

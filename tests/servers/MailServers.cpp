@@ -123,14 +123,17 @@ std::string Tail(const std::string &text)
 
 // A certificate for name from a certificate authority of its own (ca.pem),
 // made with the openssl command.
-bool MakeCertificate(const std::string &folder, const std::string &name, std::string &reason)
+bool MakeCertificate(const std::string &folder, const std::string &name, std::string &reason,
+                     bool weakKey = false)
 {
     const bool address = name.find_first_not_of("0123456789.") == std::string::npos;
     const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string serverKey = weakKey ? std::string(" -newkey rsa:1024 -nodes") : key;
     const std::string command = "cd '" + folder + "' && { openssl req -x509" + key
                                 + " -days 2 -subj /CN=Kestlin-Test-CA -keyout ca.key -out ca.pem"
                                   " && openssl req"
-                                + key + " -subj /CN=" + name + " -keyout key.pem -out cert.csr"
+                                + serverKey + " -subj /CN=" + name
+                                + " -keyout key.pem -out cert.csr"
                                 + " && printf 'subjectAltName=" + (address ? "IP:" : "DNS:") + name
                                 + "\\n' >cert.ext"
                                   " && openssl x509 -req -in cert.csr -CA ca.pem -CAkey ca.key"
@@ -268,8 +271,10 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
                     { "--after-data",
                       options.afterData == SmtpOptions::AfterData::Drop ? "drop" : "refuse" });
     if (options.startTls || options.implicitTls) {
-        if (!MakeCertificate(folder_, options.certificateName, reason))
+        if (!MakeCertificate(folder_, options.certificateName, reason, options.weakKey))
             return false;
+        if (options.weakKey)
+            args.push_back("--weak-certificate");
         args.insert(args.end(), { "--cert", folder_ + "/cert.pem", "--key", folder_ + "/key.pem" });
         if (options.implicitTls)
             args.push_back("--implicit-tls");

@@ -35,6 +35,9 @@ struct SmtpOptions
     // Speak only TLS 1.0, as an old server: no current client completes the
     // handshake.
     bool oldTls = false;
+    // The server's own key is RSA of 1024 bits, below what current clients
+    // accept (its certificate authority's key stays strong).
+    bool weakKey = false;
     // 0: a free port.
     int port = 0;
     // A slow line: the server reads at most this many bytes a second.

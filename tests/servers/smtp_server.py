@@ -38,6 +38,8 @@ def parse_args():
                    help="TLS from the first byte instead of STARTTLS")
     p.add_argument("--old-tls", action="store_true",
                    help="TLS 1.0 only, as an old server: no current client completes it")
+    p.add_argument("--weak-certificate", action="store_true",
+                   help="let the server use a certificate below the default security level")
     p.add_argument("--stall", default="none",
                    choices=["none", "greeting", "data", "end"],
                    help="stop answering: before the greeting, after DATA "
@@ -270,6 +272,8 @@ def tls_context():
     if not ARGS.cert:
         return None
     ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    if ARGS.weak_certificate:
+        ctx.set_ciphers("DEFAULT:@SECLEVEL=0")
     ctx.load_cert_chain(ARGS.cert, ARGS.key)
     if ARGS.old_tls:
         warnings.simplefilter("ignore", DeprecationWarning)

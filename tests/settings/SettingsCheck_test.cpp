@@ -2,6 +2,7 @@
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -247,6 +248,22 @@ TEST(SettingsCheck, AddressesAreCheckedReplyFirstWithTheReason)
                                        "電子メールに使用できない文字が入力されています。" });
 }
 
+// Anything that would change the host or port a URL reaches is refused.
+TEST(SettingsCheck, SmtpServerIsANameOrAnAddress)
+{
+    TempDir dir;
+    SettingsValues v = Valid(dir);
+    for (const char *good : { "[2001:db8::25]", "192.0.2.25", " mail.example.jp. " }) {
+        v.mSmtp = good;
+        EXPECT_FALSE(CheckSettings(v).has_value()) << good;
+    }
+    for (const char *bad : { "mail.example.test#x", "user@mail.example.jp", "2001:db8::25" }) {
+        v.mSmtp = bad;
+        ExpectFailure(v, { F::txtMSmtp, "ﾒｰﾙ設定のSMTPにはサーバー名、IPv4アドレス、または [ ] "
+                                        "で囲んだIPv6アドレスを入力してください。" });
+    }
+}
+
 TEST(SettingsCheck, FoldersMustNameSomethingThatExists)
 {
     TempDir dir;
@@ -261,6 +278,23 @@ TEST(SettingsCheck, FoldersMustNameSomethingThatExists)
     v.sTempLog = dir.path();
     v.sTemp = dir / "gone/deeper";
     ExpectFailure(v, { F::txtSTemp, "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞが存在しません。" });
+}
+
+// A '"' cannot travel on the cabinet library's command line: refused even for
+// a folder that exists, before the existence check.
+TEST(SettingsCheck, FolderWithAQuoteIsRefused)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir / "a\"b");
+    SettingsValues v = Valid(dir);
+    v.sTemp = dir / "a\"b";
+    ExpectFailure(v, { F::txtSTemp,
+                       "ｼｽﾃﾑ設定の作業ﾌｫﾙﾀﾞに「\"」は使えません。フォルダ名を変更してください。" });
+    v.sTemp = dir.path();
+    v.sLog = dir / "gone\"";
+    ExpectFailure(v,
+                  { F::txtSLog,
+                    "ｼｽﾃﾑ設定のLOGの出力先に「\"」は使えません。フォルダ名を変更してください。" });
 }
 
 TEST(StoredNumber, ConvertsLikeTheStoredFormsWereAlwaysRead)

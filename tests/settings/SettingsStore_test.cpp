@@ -270,10 +270,12 @@ TEST(SettingsStore, SaveBrokenOffAtTheThirdValue)
     v.uMailAdress = "other@example.co.jp";
     v.mSubject = "new";
     failure.clear();
+    const std::string before = ReadFile(ini);
     EXPECT_FALSE(SaveSettingsFile(ini, v, false, failure));
     EXPECT_FALSE(failure.empty());
-    EXPECT_EQ(Stored(ini, "USER", "HOUKOKU"), "新しい報告");
-    EXPECT_EQ(Stored(ini, "USER", "USERID"), "U0002");
+    // A save is one replace of the whole file: nothing of a broken-off one lands.
+    EXPECT_EQ(ReadFile(ini), before);
+    EXPECT_EQ(Stored(ini, "USER", "HOUKOKU"), "石油動態報告");
     EXPECT_EQ(Stored(ini, "USER", "PASSWORD"), password);
     EXPECT_EQ(Stored(ini, "USER", "MAILADRESS"), "reporter@example.co.jp");
     EXPECT_EQ(Stored(ini, "MAIL", "SUBJECT"), "【石油動態報告】");

@@ -441,7 +441,9 @@ TEST_F(SettingsDialog, FailedSaveShowsTheReasonAndStaysOpen)
     frmIniFile locked(nullptr, display, folder + "/Kestlin.INI");
     locked.show();
     for (auto *edit : locked.findChildren<QLineEdit *>())
-        edit->setText(edit->objectName() == "txtMPort" ? "25" : "x@y");
+        edit->setText(edit->objectName() == "txtMPort"   ? "25"
+                      : edit->objectName() == "txtMSmtp" ? "smtp.example.co.jp"
+                                                         : "x@y");
     for (const char *name : { "txtSLog", "txtSTempLog", "txtSTemp" })
         locked.findChild<QLineEdit *>(name)->setText(QString::fromStdString(dir.path()));
     {

@@ -12,10 +12,15 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <linux/securebits.h>
 #include <regex>
+#include <set>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -58,7 +63,8 @@ protected:
     }
 
     // The settings file of the program folder, where the window looks too.
-    void Settings(int port, const std::string &to, const std::string &certify = "0")
+    void Settings(int port, const std::string &to, const std::string &certify = "0",
+                  const std::string &path = {})
     {
         const IniSections sections = {
             { "USER",
@@ -76,14 +82,14 @@ protected:
                 { "MAILADRESS", to } } },
             { "SYSTEM", { { "LOG", log }, { "TEMPLOG", tempLog }, { "TEMP", temp } } },
         };
-        WriteIniByHand(ini, sections);
+        WriteIniByHand(path.empty() ? ini : path, sections);
     }
 
     // Starts the program; screen: Qt's offscreen platform, else none at all.
     // Its output goes to files of its own: out<n> and err<n>; or, with
     // noReader, its standard output to a pipe that nobody reads.
     pid_t Start(const std::string &program, const std::vector<std::string> &args, bool screen,
-                bool noReader = false)
+                bool noReader = false, bool unprivileged = false)
     {
         ++runs;
         int pipeEnds[2] = { -1, -1 };
@@ -114,6 +120,9 @@ protected:
                 ::close(pipeEnds[0]);
             ::signal(SIGPIPE, SIG_DFL); // as a shell starts it
             ::dup2(err, 2);
+            // Root without its capabilities: the permission bits hold for it too.
+            if (unprivileged && ::geteuid() == 0 && ::prctl(PR_SET_SECUREBITS, SECBIT_NOROOT) != 0)
+                ::_exit(126);
             ::execve(cargs[0], cargs.data(), cenv.data());
             ::_exit(127);
         }
@@ -127,9 +136,13 @@ protected:
     std::string Output(const char *stream) const { return dir / (stream + std::to_string(runs)); }
 
     Result Run(const std::vector<std::string> &args, const std::string &program = "kestlin",
-               bool screen = false, bool noReader = false)
+               bool screen = false, bool noReader = false, bool unprivileged = false)
     {
-        const pid_t pid = Start(program, args, screen, noReader);
+        return Wait(Start(program, args, screen, noReader, unprivileged));
+    }
+
+    Result Wait(pid_t pid)
+    {
         int status = 0;
         ::waitpid(pid, &status, 0);
         return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(Output("out")),
@@ -154,8 +167,20 @@ protected:
         return fs::exists(lock);
     }
 
+    // Waits until the submission record holds line ("state=started").
+    bool WaitForRecord(const std::string &line)
+    {
+        for (int i = 0; i < 1000; ++i) {
+            if (Contains(ReadFile(record), line))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
     TempDir dir;
     const std::string bin = dir / "bin";
+    const std::string record = bin + "/submission.rec";
     const std::string ini = bin + "/Kestlin.INI";
     const std::string temp = dir / "temp";
     const std::string tempLog = dir / "templog";
@@ -261,7 +286,7 @@ TEST_F(CommandLineTest, ExitStatusSaysWhetherTheMailWentOut)
     WriteFile(log + "/SEKIYU_REPORT", "");
     r = Run({ "--send", report });
     EXPECT_EQ(r.status, 4);
-    EXPECT_TRUE(Contains(r.err, "（FncCrtLogFile）")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "\n送信LOG: ")) << r.err;
     EXPECT_TRUE(Contains(r.err, "再送信しないでください。"));
     EXPECT_TRUE(smtp.WaitForMessages(1));
 }
@@ -294,6 +319,32 @@ TEST_F(CommandLineTest, UntrustedCertificatePrintsTheLineToAdd)
     EXPECT_TRUE(tls.Received().at(0).tls);
 }
 
+// A password would go in clear: refused with the line that allows it. With
+// that line the report goes; a line not understood is told with its number,
+// by --check as a problem and by --send on the way.
+TEST_F(CommandLineTest, ServerWithoutTlsPrintsTheLineToAllowIt)
+{
+    Settings(smtp.port(), "report@authority.example.jp", "2");
+    const std::string known = bin + "/known-servers.txt";
+    const std::string allow = "127.0.0.1:" + std::to_string(smtp.port()) + " no-tls";
+    const Result refused = Run({ "--send", report });
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_TRUE(Contains(refused.err, "このサーバーは暗号化に対応していません。")) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, known + " に加えると")) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "\n" + allow + "\n")) << refused.err;
+    EXPECT_EQ(smtp.MailCommands(), 0);
+
+    WriteFile(known, allow + "\nmail.example.jp:587 sha256\n");
+    const Result check = Run({ "--check" });
+    EXPECT_EQ(check.status, 2);
+    EXPECT_TRUE(Contains(check.err, known + " の 2 行目")) << check.err;
+    const Result sent = Run({ "--send", report });
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_TRUE(Contains(sent.err, known + " の 2 行目")) << sent.err;
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    EXPECT_EQ(smtp.Received().at(0).mechanism, "LOGIN");
+}
+
 TEST_F(CommandLineTest, OneCopyAtATimeWhicheverWayItStarted)
 {
     // The window holds the settings: a send is refused at once.
@@ -322,6 +373,202 @@ TEST_F(CommandLineTest, OneCopyAtATimeWhicheverWayItStarted)
     ::kill(first, SIGKILL);
     ::waitpid(first, nullptr, 0);
     EXPECT_EQ(smtp.MailCommands(), 0);
+
+    // A lock that cannot be made is no running copy: the reason, the name.
+    fs::remove(InstanceLock::LockFilePath(bin));
+    fs::create_directory(InstanceLock::LockFilePath(bin));
+    const Result unusable = Run({ "--send", report });
+    fs::remove(InstanceLock::LockFilePath(bin));
+    EXPECT_EQ(unusable.status, 2);
+    EXPECT_TRUE(Contains(unusable.err, InstanceLock::LockFilePath(bin))) << unusable.err;
+    EXPECT_FALSE(Contains(unusable.err, "二重起動"));
+}
+
+// Killed once the server had accepted the mail, before the submission log
+// was written (it waits at a pipe that stands where its file goes): the next
+// start writes the logs, says so, and sends nothing; the run after sends.
+TEST_F(CommandLineTest, KilledAfterAcceptanceIsLoggedAtTheNextStartNeverSentTwice)
+{
+    const std::string reports = log + "/SEKIYU_REPORT";
+    fs::create_directories(reports);
+    std::vector<std::string> pipes;
+    for (std::time_t t = std::time(nullptr), end = t + 60; t < end; ++t) {
+        std::tm tm {};
+        ::localtime_r(&t, &tm);
+        char name[40];
+        std::strftime(name, sizeof name, "/R_MESS%Y%m%d%H%M%S.txt", &tm);
+        pipes.push_back(reports + name);
+        ASSERT_EQ(::mkfifo(pipes.back().c_str(), 0600), 0);
+    }
+    const pid_t first = Start("kestlin", { "--send", report }, false);
+    const bool accepted = WaitForRecord("state=accepted");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(first, SIGKILL);
+    Wait(first);
+    ASSERT_TRUE(accepted);
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    for (const std::string &pipe : pipes)
+        fs::remove(pipe);
+
+    EXPECT_EQ(Run({ "--check" }).status, 6);
+    const Result recovered = Run({ "--send", report });
+    EXPECT_EQ(recovered.status, 6);
+    EXPECT_TRUE(Contains(recovered.out, "メールサーバーに受け付けられていました。"))
+        << recovered.err;
+    ASSERT_EQ(FolderNames(reports).size(), 1u);
+    const std::vector<std::string> packed = FolderNames(tempLog);
+    ASSERT_EQ(packed.size(), 1u);
+    EXPECT_EQ(FolderNames(tempLog + "/" + packed[0]),
+              (std::vector<std::string> { "MAIN_TEXT.txt", "report.csv" }));
+    EXPECT_TRUE(FolderNames(temp).empty());
+    EXPECT_FALSE(fs::exists(record));
+
+    EXPECT_EQ(Run({ "--send", report }).status, 0);
+    EXPECT_TRUE(smtp.WaitForMessages(2));
+    EXPECT_EQ(smtp.Received().size(), 2u);
+}
+
+// No final reply: the server holds it (and the run is ended by SIGTERM) or
+// drops the connection. Either way the report may have arrived: exit 4 or,
+// at the next start, 6, with the copies kept; never "nothing was sent".
+TEST_F(CommandLineTest, LostFinalReplyIsMayHaveBeenSentWithTheCopiesKept)
+{
+    SmtpServer holding;
+    SmtpOptions options;
+    options.stall = SmtpOptions::Stall::EndOfData;
+    std::string reason;
+    ASSERT_TRUE(holding.Start(options, reason)) << reason;
+    Settings(holding.port(), "report@authority.example.jp");
+    const pid_t first = Start("kestlin", { "--send", report }, false);
+    const bool started = WaitForRecord("state=started");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(first, started ? SIGTERM : SIGKILL);
+    const Result ended = Wait(first);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(ended.status, 4);
+    EXPECT_TRUE(Contains(ended.err, "届いている可能性があります")) << ended.err;
+    EXPECT_TRUE(fs::exists(record));
+
+    Settings(smtp.port(), "report@authority.example.jp");
+    const Result told = Run({ "--send", report });
+    EXPECT_EQ(told.status, 6);
+    EXPECT_TRUE(Contains(told.err, "届いたかどうか分かりません")) << told.err;
+    EXPECT_TRUE(Contains(told.err, report)) << told.err;
+    std::vector<std::string> kept = FolderNames(temp);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(kept[0].starts_with("UNCONFIRMED_")) << kept[0];
+    EXPECT_TRUE(Contains(told.err, temp + "/" + kept[0]));
+    EXPECT_TRUE(fs::exists(temp + "/" + kept[0] + "/Temp/report.csv"));
+    EXPECT_FALSE(fs::exists(record));
+    EXPECT_EQ(smtp.MailCommands(), 0);
+
+    // The whole message read, then the connection closed without a word.
+    ScriptedServer dropping({ { Step::Send, "220 drop.test ESMTP\r\n" },
+                              { Step::Read },
+                              { Step::Send, "250 drop.test\r\n" },
+                              { Step::Read },
+                              { Step::Send, "250 ok\r\n" },
+                              { Step::Read },
+                              { Step::Send, "250 ok\r\n" },
+                              { Step::Read },
+                              { Step::Send, "354 go on\r\n" },
+                              { Step::ReadData },
+                              { Step::Close } });
+    Settings(dropping.port(), "report@authority.example.jp");
+    const Result dropped = Run({ "--send", report });
+    EXPECT_EQ(dropped.status, 4) << dropped.err;
+    EXPECT_TRUE(Contains(dropped.err, "届いたかどうか分かりません")) << dropped.err;
+    EXPECT_FALSE(Contains(dropped.err, "何も送信していません"));
+    EXPECT_FALSE(fs::exists(record));
+}
+
+// Ended while the server keeps it waiting before the message: nothing went,
+// nothing stays: by SIGTERM at once, by SIGKILL at the next start, which
+// then sends normally. A working folder whose run is gone goes too.
+TEST_F(CommandLineTest, EndedBeforeTheMessageSendsNothingAndLeavesNothing)
+{
+    SmtpServer silent;
+    SmtpOptions options;
+    options.stall = SmtpOptions::Stall::Greeting;
+    std::string reason;
+    ASSERT_TRUE(silent.Start(options, reason)) << reason;
+    Settings(silent.port(), "report@authority.example.jp");
+    for (const int sig : { SIGTERM, SIGKILL }) {
+        const pid_t run = Start("kestlin", { "--send", report }, false);
+        const bool prepared = WaitForRecord("state=prepared");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ::kill(run, prepared ? sig : SIGKILL);
+        const Result ended = Wait(run);
+        ASSERT_TRUE(prepared);
+        if (sig == SIGTERM) {
+            EXPECT_EQ(ended.status, 3);
+            EXPECT_TRUE(Contains(ended.err, "何も送信していません"));
+            EXPECT_TRUE(FolderNames(temp).empty());
+            EXPECT_TRUE(FolderNames(tempLog).empty());
+            EXPECT_FALSE(fs::exists(record));
+        }
+    }
+    fs::create_directories(temp + "/WorkSpace7/Temp");
+    WriteFile(temp + "/WorkSpace7/Temp/MAIN_TEXT.txt", "secret");
+    WriteFile(temp + "/WorkSpace7/.owner", dir / "ended.lock");
+
+    Settings(smtp.port(), "report@authority.example.jp");
+    const Result sent = Run({ "--send", report });
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_TRUE(FolderNames(temp).empty());
+    EXPECT_EQ(FolderNames(tempLog).size(), 1u);
+    EXPECT_TRUE(smtp.WaitForMessages(1));
+}
+
+// The attachment log cannot be written: the submission log still is, the
+// copies stay, and the next start completes the attachment log.
+TEST_F(CommandLineTest, ReadOnlyAttachmentLogKeepsTheCopiesUntilItCanBeWritten)
+{
+    ::chmod(tempLog.c_str(), 0555);
+    const Result r = Run({ "--send", report }, "kestlin", false, false, true);
+    ::chmod(tempLog.c_str(), 0755);
+    if (r.status == 126)
+        GTEST_SKIP() << "root cannot give up its capabilities here";
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(Contains(r.err, "添付ﾌｧｲﾙLOG: ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, temp + "/WorkSpace")) << r.err;
+    EXPECT_EQ(FolderNames(log + "/SEKIYU_REPORT").size(), 1u);
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+
+    // The window at its start finishes it, the same as a send would.
+    const Result window = Run({ "start" }, "kestlin_probe", true);
+    EXPECT_TRUE(Contains(window.out, "メールサーバーに受け付けられていました。")) << window.out;
+    const std::vector<std::string> packed = FolderNames(tempLog);
+    ASSERT_EQ(packed.size(), 1u);
+    EXPECT_EQ(FolderNames(tempLog + "/" + packed[0]),
+              (std::vector<std::string> { "MAIN_TEXT.txt", "report.csv" }));
+    EXPECT_EQ(FolderNames(log + "/SEKIYU_REPORT").size(), 1u);
+    EXPECT_TRUE(FolderNames(temp).empty());
+    EXPECT_EQ(smtp.Received().size(), 1u);
+}
+
+// Two settings files, the same log folders, both sent at once: each
+// submission keeps its own attachment name, submission log and copies.
+TEST_F(CommandLineTest, SubmissionsOfOneSecondKeepTheirOwnNames)
+{
+    const std::string other = dir / "other";
+    fs::create_directories(other);
+    Settings(smtp.port(), "report@authority.example.jp", "0", other + "/Kestlin.INI");
+    const pid_t a = Start("kestlin", { "--send", report }, false);
+    const pid_t b
+        = Start("kestlin", { "--settings", other + "/Kestlin.INI", "--send", report }, false);
+    EXPECT_EQ(Wait(a).status, 0);
+    EXPECT_EQ(Wait(b).status, 0);
+    ASSERT_TRUE(smtp.WaitForMessages(2));
+    std::set<std::string> names;
+    for (const ReceivedMail &mail : smtp.Received())
+        names.insert(ParseWithPython(mail.path).Get("attachment_name"));
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_EQ(FolderNames(log + "/SEKIYU_REPORT").size(), 2u);
+    const std::vector<std::string> packed = FolderNames(tempLog);
+    ASSERT_EQ(packed.size(), 2u);
+    for (const std::string &folder : packed)
+        EXPECT_EQ(FolderNames(tempLog + "/" + folder).size(), 2u) << folder;
 }
 
 TEST(Terminal, AnswersEveryQuestionNoAtOnceAndRedrawsOneLine)

@@ -165,6 +165,13 @@ int Screenshots(const QStringList &args)
               "D4:60:1E:A9:3C:72:B5:08:E6:4D:99:1F:C3:5A:82:70",
               "この証明書は、このコンピューターが信頼する認証局のものではありません。", "" }),
         kestlin::kAppTitle, kestlin::MsgIcon::Question, kestlin::MsgButtons::YesNo);
+    saveNextMessage(QStringLiteral("plain-text-question.png"));
+    display.ShowMessage(
+        kestlin::TrustQuestion(
+            { "mail.example.co.jp:25", "", "", "", "", "",
+              "暗号化しないと、途中の経路でパスワードを読み取られるおそれがあります。",
+              "mail.example.co.jp:25 no-tls", kestlin::TrustKind::PlainText }),
+        kestlin::kAppTitle, kestlin::MsgIcon::Question, kestlin::MsgButtons::YesNo);
 
     // The file chooser of "ﾌｧｲﾙ追加", Qt's own, in Japanese, in the folder of the files.
     QDir::setCurrent(QFileInfo(files.first()).absolutePath());

@@ -1,8 +1,11 @@
 #include "arguments.h"
 
+#include "common/hostname.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <openssl/crypto.h>
 #include <string_view>
 
 namespace bsmtp {
@@ -76,16 +79,26 @@ std::string BracketedHost(const std::string &host)
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
-bool ParseServer(const std::string &text, int defaultPort, Server &server, std::string &reason)
+bool ParseHost(const std::string &text, std::string &host, std::string &reason)
 {
-    const std::vector<std::string> parts = Split(text, '\t');
-    server.host = Trim(parts[0]);
-    if (server.host.size() > 2 && server.host.front() == '[' && server.host.back() == ']')
-        server.host = server.host.substr(1, server.host.size() - 2);
-    if (server.host.empty()) {
+    if (text.empty()) {
         reason = "サーバー名が指定されていません。";
         return false;
     }
+    // An IPv6 address may come without its brackets: nothing follows it.
+    if (!kestlin::IsServerName(text) && !kestlin::IsServerName("[" + text + "]")) {
+        reason = "サーバー名が正しくありません: " + text;
+        return false;
+    }
+    host = kestlin::NormalServerName(text);
+    return true;
+}
+
+bool ParseServer(const std::string &text, int defaultPort, Server &server, std::string &reason)
+{
+    const std::vector<std::string> parts = Split(text, '\t');
+    if (!ParseHost(Trim(parts[0]), server.host, reason))
+        return false;
     long port = defaultPort;
     if (parts.size() > 1 && !Trim(parts[1]).empty() && !ParseNumber(parts[1], 1, 65535, port)) {
         reason = "ポート番号が正しくありません: " + parts[1];
@@ -121,6 +134,12 @@ Recipients ParseRecipients(const std::string &text)
             current->push_back(entry);
     }
     return recipients;
+}
+
+void Wipe(std::string &secret)
+{
+    OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
 }
 
 bool ParseSender(const std::string &text, Sender &sender, std::string &reason)

@@ -2,6 +2,7 @@
 #include "bsmtp.h"
 
 #include "arguments.h"
+#include "knownservers.h"
 #include "message.h"
 #include "pop3.h"
 #include "smtp.h"
@@ -11,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace {
@@ -36,21 +39,36 @@ std::optional<bsmtp::TrustRules> Rules(const char *knownServers, BsmtpTrust trus
         return std::nullopt;
     bsmtp::TrustRules rules;
     rules.knownServers = knownServers;
-    if (trust) {
-        rules.ask
-            = [trust, context](const std::string &server, const bsmtp::Certificate &certificate) {
-                  const std::string line = server + " " + certificate.pin;
-                  const BsmtpCertificate shown { server.c_str(),
-                                                 certificate.subject.c_str(),
-                                                 certificate.issuer.c_str(),
-                                                 certificate.validFrom.c_str(),
-                                                 certificate.validUntil.c_str(),
-                                                 certificate.fingerprint.c_str(),
-                                                 certificate.problem.c_str(),
-                                                 line.c_str() };
-                  return trust(context, &shown) != 0;
-              };
-    }
+    if (!trust)
+        return rules;
+    rules.ask = [trust, context](const std::string &server, const bsmtp::Certificate &certificate) {
+        const std::string line = server + " " + certificate.pin;
+        const BsmtpCertificate shown { server.c_str(),
+                                       certificate.subject.c_str(),
+                                       certificate.issuer.c_str(),
+                                       certificate.validFrom.c_str(),
+                                       certificate.validUntil.c_str(),
+                                       certificate.fingerprint.c_str(),
+                                       certificate.problem.c_str(),
+                                       line.c_str(),
+                                       BSMTP_ASK_CERTIFICATE };
+        return trust(context, &shown) != 0;
+    };
+    rules.askPlain = [trust, context](const std::string &server, const std::string &explanation) {
+        const std::string line = server + " no-tls";
+        const BsmtpCertificate shown {
+            server.c_str(), "", "", "", "", "", explanation.c_str(), line.c_str(), BSMTP_ASK_PLAIN
+        };
+        return trust(context, &shown) != 0;
+    };
+    // POP3, SMTP and a retry each read the file: each notice is told once.
+    auto told = std::make_shared<std::set<std::string>>();
+    rules.tell = [trust, context, told](const std::string &notice) {
+        if (!told->insert(notice).second)
+            return;
+        const BsmtpCertificate shown { "", "", "", "", "", "", notice.c_str(), "", BSMTP_NOTICE };
+        trust(context, &shown);
+    };
     return rules;
 }
 
@@ -95,11 +113,17 @@ struct Outcome
 bool PopBeforeSmtp(const BsmtpSubmission &s, const bsmtp::TrustRules *rules, Outcome &outcome)
 {
     bsmtp::Server pop3;
-    pop3.host = Text(s.pop3Host && *s.pop3Host ? s.pop3Host : s.host);
+    if (!bsmtp::ParseHost(Text(s.pop3Host && *s.pop3Host ? s.pop3Host : s.host), pop3.host,
+                          outcome.reason)) {
+        outcome.failedIn = BSMTP_FAILED_IN_POP3;
+        return false;
+    }
     pop3.port = s.pop3Port > 0 && s.pop3Port <= 65535 ? s.pop3Port : 110;
     pop3.timeoutSeconds = s.timeoutSeconds > 0 ? s.timeoutSeconds : 120;
-    std::string answer;
-    if (bsmtp::Pop3Command(pop3, Text(s.user), Text(s.password), "STAT", answer, rules))
+    std::string answer, password = Text(s.password);
+    const bool ok = bsmtp::Pop3Command(pop3, Text(s.user), password, "STAT", answer, rules);
+    bsmtp::Wipe(password);
+    if (ok)
         return true;
     outcome.reason = answer;
     outcome.failedIn = BSMTP_FAILED_IN_POP3;
@@ -110,13 +134,8 @@ Outcome Submit(const BsmtpSubmission &s)
 {
     Outcome outcome;
     bsmtp::Server target;
-    target.host = Text(s.host);
-    if (target.host.size() > 2 && target.host.front() == '[' && target.host.back() == ']')
-        target.host = target.host.substr(1, target.host.size() - 2);
-    if (target.host.empty()) {
-        outcome.reason = "サーバー名が指定されていません。";
+    if (!bsmtp::ParseHost(Text(s.host), target.host, outcome.reason))
         return outcome;
-    }
     if (s.port < 0 || s.port > 65535) {
         outcome.reason = "ポート番号が正しくありません: " + std::to_string(s.port);
         return outcome;
@@ -160,6 +179,7 @@ Outcome Submit(const BsmtpSubmission &s)
     bsmtp::Delivery delivery = bsmtp::Delivery::NotSent;
     outcome.reason = bsmtp::Submit(target, sender, recipients, message, report,
                                    rules ? &*rules : nullptr, &delivery);
+    bsmtp::Wipe(sender.password);
     outcome.delivery = delivery == bsmtp::Delivery::Accepted  ? BSMTP_ACCEPTED
                        : delivery == bsmtp::Delivery::Unknown ? BSMTP_UNKNOWN
                                                               : BSMTP_NOT_SENT;
@@ -194,11 +214,15 @@ bool TakeApart(const char *server, const char *to, const char *from, LegacyArgum
     arguments.cc = Joined(recipients.cc);
     arguments.bcc = Joined(recipients.bcc);
     bsmtp::Sender sender;
-    if (!bsmtp::ParseSender(Text(from), sender, reason))
+    std::string fromText = Text(from);
+    const bool parsed = bsmtp::ParseSender(fromText, sender, reason);
+    bsmtp::Wipe(fromText);
+    if (!parsed)
         return false;
     arguments.from = sender.address;
     arguments.user = sender.user;
     arguments.password = sender.password;
+    bsmtp::Wipe(sender.password);
     arguments.signIn = sender.method == "LOGIN"      ? BSMTP_SIGN_IN_LOGIN
                        : sender.method == "CRAM-MD5" ? BSMTP_SIGN_IN_CRAM_MD5
                        : sender.method == "PLAIN"    ? BSMTP_SIGN_IN_PLAIN
@@ -219,7 +243,10 @@ bool Receive(const char *server, const char *user, const char *password, const c
         answer = "対応していないPOP3コマンドです: " + Text(command);
         return false;
     }
-    return bsmtp::Pop3Command(target, Text(user), Text(password), word, answer, nullptr);
+    std::string secret = Text(password);
+    const bool ok = bsmtp::Pop3Command(target, Text(user), secret, word, answer, nullptr);
+    bsmtp::Wipe(secret);
+    return ok;
 }
 
 } // namespace
@@ -275,6 +302,7 @@ extern "C" char *SendMail(const char *server, const char *to, const char *from, 
     submission.user = arguments.user.c_str();
     submission.password = arguments.password.c_str();
     BsmtpSubmit(&submission);
+    bsmtp::Wipe(arguments.password);
     return submission.result;
 }
 
@@ -292,6 +320,26 @@ extern "C" int RcvMail(const char *server, const char *user, const char *passwor
     }
     if (result)
         *result = Copy(answer);
+    return ok ? 1 : 0;
+}
+
+extern "C" int BsmtpCheckKnownServers(const char *path, char **result)
+{
+    std::string text;
+    bool ok = false;
+    try {
+        bsmtp::KnownServers known(Text(path));
+        ok = known.Load(text);
+        for (const std::string &problem : known.problems())
+            text += problem + "\n";
+        ok = ok && known.problems().empty();
+        if (!ok && !text.empty() && text.back() != '\n')
+            text += "\n";
+    } catch (...) {
+        text = "known-servers.txt を確認できません。\n";
+    }
+    if (result)
+        *result = Copy(text);
     return ok ? 1 : 0;
 }
 

@@ -48,10 +48,15 @@ extern "C" {
  */
 typedef void (*BsmtpProgress)(void *context, int64_t sent, int64_t total);
 
+/* What a call of BsmtpTrust is about (BsmtpCertificate.kind). */
+#define BSMTP_ASK_CERTIFICATE 0 /* trust this certificate? */
+#define BSMTP_ASK_PLAIN 1 /* send the password in clear to a server without TLS? */
+#define BSMTP_NOTICE 2 /* only told, the answer is ignored: problem holds the text */
+
 /*
- * A server certificate that the system does not accept for the server, as
- * the user is shown it before deciding. Every text is UTF-8 and lives only
- * during the call that hands it over.
+ * A question for the user (or a notice), as the user is shown it before
+ * deciding. Every text is UTF-8, never NULL ("" where it does not apply),
+ * and lives only during the call that hands it over.
  */
 typedef struct BsmtpCertificate
 {
@@ -61,13 +66,15 @@ typedef struct BsmtpCertificate
     const char *validFrom; /* "YYYY/MM/DD HH:MM:SS UTC" */
     const char *validUntil;
     const char *fingerprint; /* SHA-256 of the certificate, "AB:CD:..." */
-    const char *problem; /* why it is not accepted: Japanese sentences */
-    const char *line; /* the line of known-servers.txt that trusts it */
+    const char *problem; /* why it is asked (or the notice): Japanese sentences */
+    const char *line; /* the line of known-servers.txt that a yes stores */
+    int kind; /* BSMTP_ASK_CERTIFICATE, BSMTP_ASK_PLAIN or BSMTP_NOTICE */
 } BsmtpCertificate;
 
 /*
- * Asked whether to trust a certificate; nonzero: trust it. Called from the
- * calling thread within the call, while the server waits.
+ * Asked whether to trust a certificate, or to send a password in clear;
+ * nonzero: yes. Called from the calling thread within the call, while the
+ * server waits.
  */
 typedef int (*BsmtpTrust)(void *context, const BsmtpCertificate *certificate);
 
@@ -106,7 +113,8 @@ typedef struct BsmtpSubmission
 {
     size_t size;
 
-    /* The SMTP server. Port 0 means 25; port 465 speaks TLS from the start,
+    /* The SMTP server: a host name, an IPv4 address or an IPv6 address
+     * (brackets optional), nothing else. Port 0 means 25; port 465 speaks TLS from the start,
      * any other port switches to TLS with STARTTLS whenever the server offers
      * it. The time-out, in seconds (0: 120), bounds each wait on its own: the
      * connection (name, TCP, TLS handshake), each reply (counted from the end
@@ -145,30 +153,44 @@ typedef struct BsmtpSubmission
     const char *pop3Host;
     int pop3Port;
 
-    /* The path of known-servers.txt, and who is asked about a certificate
-     * that the system does not accept (trust may be NULL: refused). NULL
-     * path: certificates are checked against the system's trust store only.
+    /* The path of known-servers.txt, and who is asked (trust may be NULL:
+     * refused). NULL path: certificates are checked against the system's
+     * trust store only, and a password goes without TLS to a server that
+     * offers none.
      *
-     * With a path and no sign-in, on any port but 465, no password travels
-     * over SMTP: STARTTLS is used whenever the server offers it and any
-     * certificate will do; should the handshake itself fail (an old server),
-     * the mail goes again on a new connection without TLS. Otherwise (a
-     * sign-in, POP3, or port 465) the certificate must be the one whose key
-     * known-servers.txt holds for "host:port"; a different key is refused
-     * and trust is not asked. A server without a stored key must have a
-     * certificate the system accepts for the host as given, or one that trust
-     * accepts: its line is then added to the file (and should the server have
-     * gone meanwhile, the exchange starts once more without asking). A server
-     * that offered STARTTLS is remembered in the file; a sign-in to such a
-     * server without TLS is refused. A refusal names the file and ends with
-     * the line that would change the decision, on a line of its own followed
-     * by CR LF.
+     * What may go where is decided for each connection from what the file
+     * knows of "host:port" (the host in lower case, without a final dot, an
+     * IPv6 address in its canonical form):
+     * - A stored key decides alone: a certificate with another key is
+     *   refused, with or without a sign-in, and trust is not asked.
+     * - A server recorded with "starttls", or with a stored key, never gets
+     *   the mail or a password without TLS: an offer struck out, a refused
+     *   STARTTLS or a failed handshake are refused.
+     * - Otherwise, with a sign-in (POP3 included) or on port 465, the
+     *   certificate must be one the system accepts for the host (its store
+     *   and its OpenSSL security level), or one that trust accepts
+     *   (BSMTP_ASK_CERTIFICATE): its key is then stored. Without a sign-in
+     *   any certificate will do; should the handshake itself fail (an old
+     *   server), the mail goes again on a new connection without TLS.
+     * - A sign-in to a server that offers no TLS is asked about
+     *   (BSMTP_ASK_PLAIN) unless the file has "host:port no-tls"; a yes
+     *   stores that line.
+     * Once TLS worked with a server, "starttls" is stored for it. Should the
+     * server go while the user is asked, the exchange starts once more
+     * without asking. An existing file that cannot be read stops the call;
+     * lines not understood and lines that cannot be stored are told through
+     * trust as BSMTP_NOTICE, and a line not understood that names the server
+     * stops the call. A refusal names the file and ends with the line that
+     * would change the decision, on a line of its own followed by CR LF.
      *
      * known-servers.txt, one server a line (CR LF or LF; blank lines and
      * lines starting with "#" are skipped, and every line is kept when one is
-     * added):
+     * added; the file is written under a lock on "known-servers.txt.lock"
+     * beside it, replaced whole, through a symbolic link, mode 0600 when
+     * new):
      *   host:port sha256//<Base64 of the SHA-256 of the public key>
-     *   host:port starttls */
+     *   host:port starttls
+     *   host:port no-tls */
     const char *knownServers;
     BsmtpTrust trust;
     void *trustContext;
@@ -231,6 +253,13 @@ BSMTP_API char *SendMail(const char *server, const char *to, const char *from, c
  */
 BSMTP_API int RcvMail(const char *server, const char *user, const char *password,
                       const char *command, const char *folder, char **result);
+
+/*
+ * Checks the known-servers.txt at path as BsmtpSubmit reads it: 1 when it is
+ * missing or every line is understood; 0 otherwise, with *result (to release
+ * with BsmtpFree) the reasons, one a line ended by LF.
+ */
+BSMTP_API int BsmtpCheckKnownServers(const char *path, char **result);
 
 /* Releases a text returned by this library; NULL is ignored. */
 BSMTP_API void BsmtpFree(char *text);

@@ -6,6 +6,7 @@
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
@@ -113,6 +114,20 @@ std::string Pin(X509 *certificate)
     return "sha256//" + base64;
 }
 
+// The security level the system's OpenSSL configuration gives a TLS client
+// (Debian: 2): what a key or signature must be worth, as curl demands it.
+int SecurityLevel()
+{
+    static const int level = [] {
+        OPENSSL_init_ssl(OPENSSL_INIT_LOAD_CONFIG, nullptr);
+        SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+        const int value = context ? SSL_CTX_get_security_level(context) : 2;
+        SSL_CTX_free(context);
+        return value;
+    }();
+    return level;
+}
+
 // The chain against the trust store curl itself would use.
 long VerifyChain(CURL *curl, const std::vector<X509Ptr> &chain)
 {
@@ -133,6 +148,7 @@ long VerifyChain(CURL *curl, const std::vector<X509Ptr> &chain)
     if (!X509_STORE_CTX_init(context.get(), store.get(), chain[0].get(), untrusted.get()))
         return X509_V_ERR_UNSPECIFIED;
     X509_STORE_CTX_set_default(context.get(), "ssl_server");
+    X509_VERIFY_PARAM_set_auth_level(X509_STORE_CTX_get0_param(context.get()), SecurityLevel());
     return X509_verify_cert(context.get()) == 1 ? X509_V_OK
                                                 : X509_STORE_CTX_get_error(context.get());
 }
@@ -151,6 +167,11 @@ std::string ChainProblem(long result)
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_CERT_NOT_YET_VALID:
         return "この証明書は有効期間の外にあります。";
+    case X509_V_ERR_EE_KEY_TOO_SMALL:
+    case X509_V_ERR_CA_KEY_TOO_SMALL:
+    case X509_V_ERR_CA_MD_TOO_WEAK:
+        return std::string("この証明書の鍵または署名は、今では安全とはいえない強さです(")
+               + X509_verify_cert_error_string(result) + ")。";
     default:
         return std::string("この証明書を確かめられません(") + X509_verify_cert_error_string(result)
                + ")。";
@@ -158,6 +179,13 @@ std::string ChainProblem(long result)
 }
 
 } // namespace
+
+bool IsTooWeak(long verifyResult)
+{
+    return verifyResult == X509_V_ERR_EE_KEY_TOO_SMALL
+           || verifyResult == X509_V_ERR_CA_KEY_TOO_SMALL
+           || verifyResult == X509_V_ERR_CA_MD_TOO_WEAK;
+}
 
 bool IsAddress(const std::string &host)
 {

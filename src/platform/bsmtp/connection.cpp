@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <mutex>
 #include <openssl/x509_vfy.h>
 #include <poll.h>
@@ -17,13 +18,13 @@ const Leads kSmtpLeads {
     "SMTPサーバーに接続できません。",         "SMTPサーバーから応答がありません。",
     "SMTPサーバーと暗号化通信ができません。", "SMTP認証に失敗しました。",
     "SMTPサーバーが送信を拒否しました。",     "SMTPサーバーの応答が正しくありません。",
-    "SMTPサーバーとの接続が切れました。"
+    "SMTPサーバーとの接続が切れました。",     "STARTTLS"
 };
 const Leads kPop3Leads {
     "POP3サーバーに接続できません。",         "POP3サーバーから応答がありません。",
     "POP3サーバーと暗号化通信ができません。", "POP3サーバーにログインできません。",
     "POP3サーバーがエラーを返しました。",     "POP3サーバーの応答が正しくありません。",
-    "POP3サーバーとの接続が切れました。"
+    "POP3サーバーとの接続が切れました。",     "STLS"
 };
 
 namespace {
@@ -45,11 +46,18 @@ int LimitSendBuffer(void *, curl_socket_t socket, curlsocktype purpose)
     return CURL_SOCKOPT_OK;
 }
 
+// A program started meanwhile (by the caller, on another thread) does not
+// inherit the connection.
+curl_socket_t OpenCloseOnExec(void *, curlsocktype, curl_sockaddr *address)
+{
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 // TLS after STARTTLS: a second handle speaks it over the socket that the
 // first one connected (a copy of the descriptor, which that handle closes).
 curl_socket_t SameSocket(void *socket, curlsocktype, curl_sockaddr *)
 {
-    return ::dup(*static_cast<curl_socket_t *>(socket));
+    return ::fcntl(*static_cast<curl_socket_t *>(socket), F_DUPFD_CLOEXEC, 0);
 }
 
 int AlreadyConnected(void *, curl_socket_t, curlsocktype)
@@ -81,6 +89,8 @@ Connection::Connection(const Server &server, const Leads &leads, const TrustRule
     : server_(server)
     , leads_(leads)
     , rules_(rules)
+    , known_(rules ? rules->knownServers : std::string())
+    , key_(ServerKey(server.host, server.port))
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -128,10 +138,23 @@ std::string Connection::Url(const char *scheme) const
 
 bool Connection::Open(bool tls)
 {
+    tlsFromTheStart_ = tls;
+    // What is not known for sure is not taken as nothing known.
+    std::string reason;
+    if (rules_ && !known_.Load(reason))
+        return Break(reason);
+    if (rules_ && rules_->tell) {
+        for (const std::string &problem : known_.problems())
+            rules_->tell(problem);
+    }
+    if (rules_ && known_.Unclear(key_))
+        return Break(known_.path() + " に " + key_
+                     + " の読み取れない行があるため、送信を中止しました。その行を直してください。");
     plain_ = ConnectOnly(Url("http"), server_.timeoutSeconds, error_);
     if (!plain_)
         return Break(std::string(leads_.connect) + "curl_easy_init");
     curl_easy_setopt(plain_, CURLOPT_SOCKOPTFUNCTION, &LimitSendBuffer);
+    curl_easy_setopt(plain_, CURLOPT_OPENSOCKETFUNCTION, &OpenCloseOnExec);
     const CURLcode code = curl_easy_perform(plain_);
     if (code != CURLE_OK)
         return Break(ConnectFailure(code, plain_));
@@ -174,17 +197,53 @@ bool Connection::StartTls()
     const CURLcode code = curl_easy_perform(tls_);
     curl_easy_setopt(tls_, CURLOPT_RESOLVE, nullptr);
     curl_slist_free_all(resolve);
-    handshakeFailed_ = code != CURLE_OK;
-    if (code != CURLE_OK)
+    if (code != CURLE_OK) {
+        retryWithoutTls_
+            = rules_ && DecideTrust(Facts(Tls::Failed, {})) == TrustVerdict::RetryWithoutTls;
         return Break(TlsFailure(code));
-    return !rules_ || anyCertificate_ || Trusted();
+    }
+    return !rules_ || Trusted();
 }
 
-// A stored key decides alone: the key the user or an administrator accepted,
-// or a refusal that says the key has changed. Without one, what the system
-// accepts; else the user's answer, which is stored. A refusal ends with the
-// line that would change it, on a line of its own, so that whatever the
-// caller adds to the text does not stick to it.
+TrustFacts Connection::Facts(Tls tls, const std::string &pin) const
+{
+    TrustFacts facts;
+    facts.secret = secret_;
+    facts.tlsChosen = tlsFromTheStart_;
+    facts.tls = tls;
+    const std::vector<std::string> pins = known_.Pins(key_);
+    facts.pin = pins.empty()
+                    ? Pin::None
+                    : (std::find(pins.begin(), pins.end(), pin) != pins.end() ? Pin::Match
+                                                                              : Pin::Mismatch);
+    facts.recordedTls = known_.OfferedTls(key_);
+    facts.plainAllowed = known_.PlainAllowed(key_);
+    return facts;
+}
+
+// Stores a line; one that cannot be stored is told, and this send goes on.
+void Connection::Remember(const std::string &line)
+{
+    std::string reason;
+    if (!known_.Add(line, reason) && rules_->tell)
+        rules_->tell("送信は続けますが、次の行を " + known_.path()
+                     + " に記録できませんでした。次回も同じ確認をします(" + reason + "):\r\n"
+                     + line);
+}
+
+// The lines that make the file insist on TLS for this server.
+std::string Connection::KnownLines() const
+{
+    std::string lines;
+    if (known_.OfferedTls(key_))
+        lines += key_ + " starttls\r\n";
+    for (const std::string &pin : known_.Pins(key_))
+        lines += key_ + " " + pin + "\r\n";
+    return lines;
+}
+
+// A refusal ends with the line that would change it, on a line of its own,
+// so that whatever the caller adds to the text does not stick to it.
 bool Connection::Trusted()
 {
     const std::string lead = leads_.tls;
@@ -192,58 +251,79 @@ bool Connection::Trusted()
     std::string reason;
     if (!ReadCertificate(tls_, server_.host, certificate, reason))
         return Break(lead + Where() + " の" + reason);
-    const KnownServers known(rules_->knownServers);
-    const std::string server = ServerKey(server_.host, server_.port);
-    const std::string line = server + " " + certificate.pin;
-    const std::vector<std::string> pins = known.Pins(server);
-    if (!pins.empty()) {
-        if (std::find(pins.begin(), pins.end(), certificate.pin) != pins.end())
-            return true;
-        return Break(lead + Where() + " のサーバー証明書の公開鍵が、" + known.path()
-                     + " に記録されたものと違います。サーバーが証明書を替えたのでなければ、"
-                       "通信が横取りされているおそれがあるため、接続を中止しました。"
-                     + "新しい証明書が正しいことをサーバーの管理者に確かめた場合は、そのファイルの "
-                     + server + " の行を消し、次の行を加えてください:\r\n" + line + "\r\n");
-    }
-    if (certificate.verifyResult == X509_V_OK)
-        return true;
-    if (rules_->ask && rules_->ask(server, certificate)) {
+    const Tls tls = certificate.verifyResult == X509_V_OK
+                        ? Tls::Verified
+                        : (IsTooWeak(certificate.verifyResult) ? Tls::Weak : Tls::Unverified);
+    const TrustFacts facts = Facts(tls, certificate.pin);
+    const std::string line = key_ + " " + certificate.pin;
+    switch (DecideTrust(facts)) {
+    case TrustVerdict::Go:
+        break;
+    case TrustVerdict::AskCertificate:
+        if (!rules_->ask || !rules_->ask(key_, certificate))
+            return Break(
+                lead + Where() + " のサーバー証明書は信頼されていないため、接続を中止しました。"
+                + certificate.problem
+                + "証明書が正しいことをサーバーの管理者に確かめたうえで、次の行を " + known_.path()
+                + " に加えると、このサーバーを信頼します:\r\n" + line + "\r\n");
         // Trusted for this submission even when it cannot be stored.
-        known.Add(line, reason);
+        Remember(line);
         trustedByUser_ = true;
-        return true;
+        break;
+    case TrustVerdict::TooWeak:
+        return Break(lead + Where()
+                     + " のサーバー証明書は受け入れられないため、接続を中止しました。"
+                     + certificate.problem + "サーバーの管理者に証明書の更新を依頼してください。");
+    default: // ChangedKey: no other verdict follows a handshake
+        return Break(
+            lead + Where() + " のサーバー証明書の公開鍵が、" + known_.path()
+            + " に記録されたものと違います。サーバーが証明書を替えたのでなければ、"
+              "通信が横取りされているおそれがあるため、接続を中止しました。"
+            + "新しい証明書が正しいことをサーバーの管理者に確かめた場合は、そのファイルから " + key_
+            + " の sha256// で始まる鍵の行を消し(" + key_
+            + " starttls の行は残します)、次の行を加えてください:\r\n" + line + "\r\n");
     }
-    return Break(lead + Where() + " のサーバー証明書は信頼されていないため、接続を中止しました。"
-                 + certificate.problem
-                 + "証明書が正しいことをサーバーの管理者に確かめたうえで、次の行を " + known.path()
-                 + " に加えると、このサーバーを信頼します:\r\n" + line + "\r\n");
+    // From now on this server is held to TLS.
+    if (!facts.tlsChosen && !facts.recordedTls)
+        Remember(key_ + " starttls");
+    return true;
 }
 
-void Connection::NoteTlsOffer()
+bool Connection::PlainAllowed()
 {
-    tlsOffered_ = true;
-    if (!rules_)
-        return;
-    const KnownServers known(rules_->knownServers);
-    const std::string server = ServerKey(server_.host, server_.port);
-    std::string ignored;
-    if (!known.OfferedTls(server))
-        known.Add(server + " starttls", ignored);
-}
-
-bool Connection::PlainAllowed(bool password)
-{
-    if (!rules_ || secure() || !password)
+    if (!rules_ || secure())
         return true;
-    const KnownServers known(rules_->knownServers);
-    const std::string server = ServerKey(server_.host, server_.port);
-    if (!tlsOffered_ && !known.OfferedTls(server))
+    const TrustFacts facts = Facts(Tls::None, {});
+    const std::string lead = leads_.tls;
+    const std::string word = leads_.startTls;
+    const std::string allow = key_ + " no-tls";
+    switch (DecideTrust(facts)) {
+    case TrustVerdict::Go:
         return true;
-    return Break(std::string(leads_.tls) + Where()
-                 + " は以前に暗号化通信(STARTTLS)を申し出たサーバーですが、今回は暗号化できません。"
-                   "通信が妨害されているおそれがあるため、パスワードを送らずに中止しました。"
-                   "サーバーが暗号化をやめたことを管理者に確かめた場合は、"
-                 + known.path() + " から次の行を消してください:\r\n" + server + " starttls\r\n");
+    case TrustVerdict::AskPlain:
+        if (rules_->askPlain
+            && rules_->askPlain(key_, "暗号化しないと、途中の経路でパスワードを読み取られる"
+                                      "おそれがあります。")) {
+            Remember(allow);
+            trustedByUser_ = true;
+            return true;
+        }
+        return Fail(lead + Where() + " は暗号化通信(" + word
+                    + ")に対応していないため、パスワードを送らずに中止しました。"
+                      "暗号化せずに送ってよいことをサーバーの管理者に確かめたうえで、次の行を "
+                    + known_.path()
+                    + " に加えると、このサーバーにはパスワードを暗号化せずに送ります:\r\n" + allow
+                    + "\r\n");
+    default: // Downgrade
+        return Break(
+            lead + Where()
+            + (facts.recordedTls ? " は以前に暗号化通信(" + word + ")ができたサーバーです"
+                                 : " は公開鍵が " + known_.path() + " に記録されたサーバーです")
+            + "が、今回は暗号化できません。通信が妨害されているおそれがあるため、"
+            + (secret_ ? "パスワード" : "メール")
+            + "を送らずに中止しました。サーバーが暗号化をやめたことを管理者に確かめた場合は、"
+            + known_.path() + " から次の行を消してください:\r\n" + KnownLines());
+    }
 }
 
 std::string Connection::ConnectFailure(CURLcode code, CURL *curl) const

@@ -6,6 +6,8 @@
 // arrives ahead of its command is refused.
 #include "arguments.h"
 #include "certificate.h"
+#include "knownservers.h"
+#include "trust.h"
 
 #include <chrono>
 #include <curl/curl.h>
@@ -18,6 +20,7 @@ namespace bsmtp {
 struct Leads
 {
     const char *connect, *silent, *tls, *auth, *refused, *broken, *closed;
+    const char *startTls; // the protocol's command that starts TLS
 };
 extern const Leads kSmtpLeads;
 extern const Leads kPop3Leads;
@@ -32,26 +35,25 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
+    // Whether a password or token travels on this connection: with trust
+    // rules, it decides what TLS must be (see DecideTrust).
+    void Secret(bool secret) { secret_ = secret; }
     // Connects, with TLS from the first byte when tls; the wait for the
-    // server's greeting starts then.
+    // server's greeting starts then. With trust rules, known-servers.txt is
+    // read first, and one that is there but cannot be read stops here.
     bool Open(bool tls);
     // Switches to TLS after the server agreed to STARTTLS (or STLS).
     bool StartTls();
     bool secure() const { return tls_ != nullptr; }
-    // Whether the TLS handshake itself failed (not a refused certificate).
-    bool handshakeFailed() const { return handshakeFailed_; }
-    // Whether the dialogue broke after the user said yes to a certificate:
+    // Whether a new connection without TLS may carry the mail: the handshake
+    // failed where nothing secret goes and nothing is known of the server.
+    bool retryWithoutTls() const { return retryWithoutTls_; }
+    // Whether the dialogue broke after the user said yes to a question:
     // the server may have given up waiting for the answer.
     bool lostAfterQuestion() const { return trustedByUser_ && broken_; }
-    // With trust rules: any certificate will do (no password travels).
-    void AnyCertificate(bool any) { anyCertificate_ = any; }
-    // The server offers STARTTLS (or STLS): with trust rules, it is
-    // remembered.
-    void NoteTlsOffer();
-    // With trust rules: whether a password may go on this connection. Not
-    // without TLS to a server that offered it, now or before: someone may
-    // have struck the offer out, or the answer to it.
-    bool PlainAllowed(bool password);
+    // With trust rules, before going on without TLS: whether what is to go
+    // may go in clear (the user may be asked).
+    bool PlainAllowed();
 
     // Sends one command line; what waits for its reply is named by label
     // (the command's first word when empty). Refused when the server has
@@ -94,13 +96,18 @@ private:
     std::string TlsFailure(CURLcode code) const;
     bool Broken(CURLcode code);
     bool Trusted();
+    TrustFacts Facts(Tls tls, const std::string &pin) const;
+    std::string KnownLines() const;
+    void Remember(const std::string &line);
 
     Server server_;
     const Leads &leads_;
     const TrustRules *rules_;
-    bool anyCertificate_ = false;
-    bool tlsOffered_ = false;
-    bool handshakeFailed_ = false;
+    KnownServers known_;
+    std::string key_; // the server as known-servers.txt names it
+    bool secret_ = false;
+    bool tlsFromTheStart_ = false;
+    bool retryWithoutTls_ = false;
     bool trustedByUser_ = false;
     CURL *plain_ = nullptr;
     CURL *tls_ = nullptr;

@@ -72,14 +72,13 @@ bool Session::Capabilities()
 bool Session::Dialogue(const std::string &user, const std::string &password,
                        const std::string &command, std::string &answer)
 {
+    connection_.Secret(true);
     if (!connection_.Open(implicitTls_) || !connection_.ReadLine(line_))
         return false;
     if (!IsOk(line_))
         return Refused(kPop3Leads.refused);
     if (!Capabilities())
         return false;
-    if (capabilities_.count("STLS"))
-        connection_.NoteTlsOffer();
     if (!connection_.secure() && capabilities_.count("STLS")) {
         if (!Ask("STLS"))
             return false;
@@ -87,7 +86,7 @@ bool Session::Dialogue(const std::string &user, const std::string &password,
         if (IsOk(line_) && (!connection_.StartTls() || !Capabilities()))
             return false;
     }
-    if (!connection_.PlainAllowed(true))
+    if (!connection_.PlainAllowed())
         return false;
     if (!Ask("USER " + user, "USER"))
         return false;

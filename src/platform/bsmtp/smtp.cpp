@@ -78,14 +78,15 @@ public:
                   const ProgressPacer::Report &report);
     void Close() { connection_.Close("QUIT"); }
     const std::string &reason() const { return connection_.reason(); }
-    // Whether STARTTLS failed in its handshake where no password travels.
-    bool OpportunisticTlsFailed() const { return anyCertificate_ && connection_.handshakeFailed(); }
+    // Whether STARTTLS failed in its handshake where a new connection may
+    // go without it (see DecideTrust).
+    bool RetryWithoutTls() const { return connection_.retryWithoutTls(); }
     // Whether a new connection may do better: without TLS as above, or with
     // the user's yes stored where the server went while the user was asked
     // (before any byte of the message).
     bool WorthAnotherTry() const
     {
-        return OpportunisticTlsFailed() || (connection_.lostAfterQuestion() && !messageStarted_);
+        return RetryWithoutTls() || (connection_.lostAfterQuestion() && !messageStarted_);
     }
     // What became of the message, once Dialogue has returned sent.
     Delivery Verdict(bool sent) const
@@ -113,7 +114,6 @@ private:
     std::string host_;
     int port_;
     bool useStartTls_;
-    bool anyCertificate_ = false;
     bool messageStarted_ = false;
     bool lastByteSent_ = false;
     bool finalRefusal_ = false; // a 4xx or 5xx reply to the end of the message
@@ -202,8 +202,10 @@ bool Session::SignIn(const Sender &sender)
         return connection_.Fail(lead + "SMTPサーバーが認証方式 " + sender.method
                                 + " に対応していません。(対応: " + Offered() + ")");
     if (sender.method == "PLAIN") {
-        const std::string credentials = '\0' + sender.user + '\0' + sender.password;
-        if (!Ask("AUTH PLAIN " + Base64(credentials), "AUTH"))
+        std::string credentials = Base64('\0' + sender.user + '\0' + sender.password);
+        const bool asked = Ask("AUTH PLAIN " + credentials, "AUTH");
+        Wipe(credentials);
+        if (!asked)
             return false;
     } else if (sender.method == "LOGIN") {
         if (!Ask("AUTH LOGIN") || (code_ == 334 && !Ask(Base64(sender.user), "AUTH"))
@@ -216,8 +218,11 @@ bool Session::SignIn(const Sender &sender)
             bool ok = false;
             const std::string &line = lines_.back();
             const std::string challenge = Unbase64(line.size() > 4 ? line.substr(4) : "", ok);
-            if (!ok)
-                return connection_.Break(kSmtpLeads.broken + Connection::Shown(line));
+            // A digest of nothing proves nothing and only shows the password's.
+            if (!ok || challenge.empty())
+                return connection_.Break(std::string(kSmtpLeads.broken)
+                                         + "CRAM-MD5 の問いかけがありません: "
+                                         + Connection::Shown(line));
             if (!Ask(Base64(sender.user + " " + CramDigest(sender.password, challenge)), "AUTH"))
                 return false;
         }
@@ -341,10 +346,7 @@ bool Session::Transfer(MessageSource &message, ProgressPacer &pacer)
 bool Session::Dialogue(const Sender &sender, const Recipients &recipients, MessageSource &message,
                        const ProgressPacer::Report &report)
 {
-    // Without a password on the way any TLS beats none; port 465 is chosen
-    // for its TLS, and gets the whole check.
-    anyCertificate_ = sender.method.empty() && !implicitTls_;
-    connection_.AnyCertificate(anyCertificate_);
+    connection_.Secret(!sender.method.empty());
     if (!connection_.Open(implicitTls_) || !Read())
         return false;
     if (code_ != 220)
@@ -352,8 +354,6 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
     greeting_ = GreetingName(QualifiedHostName(), connection_.localAddress());
     if (!Hello())
         return false;
-    if (startTls_)
-        connection_.NoteTlsOffer();
     if (!connection_.secure() && startTls_ && useStartTls_) {
         if (!Ask("STARTTLS"))
             return false;
@@ -361,7 +361,7 @@ bool Session::Dialogue(const Sender &sender, const Recipients &recipients, Messa
         if (code_ == 220 && (!connection_.StartTls() || !Hello()))
             return false;
     }
-    if (!connection_.PlainAllowed(!sender.method.empty()))
+    if (!connection_.PlainAllowed())
         return false;
     // Over the server's limit: neither the password nor the message goes.
     const std::string tooLarge = TooLargeReason(size_, message.Size(), host_);
@@ -411,7 +411,7 @@ std::string Submit(const Server &server, const Sender &sender, const Recipients 
     // Once more on a new connection: plain where no password travels and
     // the TLS is one this side cannot speak (an old server), as before there
     // was any TLS; or with the user's yes now stored.
-    Session again(server, rules, !session.OpportunisticTlsFailed());
+    Session again(server, rules, !session.RetryWithoutTls());
     const bool sentAgain = again.Dialogue(sender, recipients, message, report);
     again.Close();
     if (delivery)

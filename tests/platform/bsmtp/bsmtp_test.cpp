@@ -414,6 +414,36 @@ TEST_F(Smtp, TrustedCertificateCarriesTheMailAfterStartTls)
               std::string::npos);
 }
 
+// A key the system's security level refuses, under an authority the system
+// trusts: refused as curl refuses it, and nobody is asked about it.
+TEST_F(Smtp, WeakKeyUnderATrustedAuthorityIsRefused)
+{
+    SmtpOptions options;
+    options.startTls = true;
+    options.weakKey = true;
+    Start(options);
+    const std::string known = dir_ / "known-servers.txt";
+    const std::string reason = TrustingServersCa(server_, [&] {
+        int asked = 0;
+        kestlin::test::Submission trusting(ServerString(server_.port()), "<rcpt@kestlin.test>",
+                                           Sender("PLAIN"), kSubject, "", "");
+        trusting.fields.knownServers = known.c_str();
+        trusting.fields.trust = [](void *count, const BsmtpCertificate *) {
+            ++*static_cast<int *>(count);
+            return 1;
+        };
+        trusting.fields.trustContext = &asked;
+        const std::string text = trusting.Run();
+        return text + "|" + std::to_string(asked) + "|" + Send(Sender("PLAIN"));
+    });
+    if (reason == "skip")
+        GTEST_SKIP() << "needs root for a trust store of its own";
+    EXPECT_NE(reason.find("EE certificate key too weak"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("|0|SMTPサーバーと暗号化通信ができません。"), std::string::npos)
+        << reason;
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
 TEST_F(Smtp, Port465SpeaksTlsFromTheStart)
 {
     std::string why;

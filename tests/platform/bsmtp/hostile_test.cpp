@@ -46,6 +46,7 @@ struct Scenario
     const char *lead; // how the reason starts; empty: the mail goes
     // The whole message went and no sensible reply came: the server may hold it.
     bool mayHoldIt = false;
+    const char *method = ""; // a sign-in method of the sender, if any
 };
 
 Script JustInside(int delay)
@@ -103,6 +104,13 @@ const Scenario kScenarios[] = {
       kBroken, true },
     { "ClosesDuringTheMessage", false,
       kGreet + kEnvelope + Reply("354 go on") + Script { { Step::Close } }, kClosed },
+    // A CRAM-MD5 challenge of nothing gets no digest of the password.
+    { "CramMd5WithoutAChallenge", false,
+      kGreet + Reply("250-hostile.test\r\n250 AUTH CRAM-MD5") + Reply("334"), kBroken, false,
+      "CRAM-MD5" },
+    { "CramMd5WithOnlyPadding", false,
+      kGreet + Reply("250-hostile.test\r\n250 AUTH CRAM-MD5") + Reply("334 ===="), kBroken, false,
+      "CRAM-MD5" },
     // POP3.
     { "Pop3OkayIsNotOk", true,
       Script { { Step::Send, "+OK ready\r\n" } } + Reply("-ERR") + Reply("+OK")
@@ -143,8 +151,10 @@ TEST_P(Hostile, NoSuccessWithoutAcceptanceAndNoWaitBeyondTheTimeOut)
         reason = text ? text : "(null)";
         BsmtpFree(text);
     } else {
-        kestlin::test::Submission submission(address, "<a@kestlin.test>", "<me@kestlin.test>",
-                                             "件名", "U01,me@kestlin.test\r\n\r\n\r\n");
+        const std::string from = std::string("<me@kestlin.test>")
+                                 + (*scenario.method ? "\tuser:password\t" : "") + scenario.method;
+        kestlin::test::Submission submission(address, "<a@kestlin.test>", from, "件名",
+                                             "U01,me@kestlin.test\r\n\r\n\r\n");
         reason = submission.Run();
         sent = submission.accepted;
         delivery = submission.fields.delivery;

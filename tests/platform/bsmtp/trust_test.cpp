@@ -2,6 +2,7 @@
 // that stop offering TLS, against the real SMTP and POP3 servers.
 #include "MailServers.h"
 #include "bsmtp.h"
+#include "knownservers.h"
 #include "submission.h"
 #include "support/TempDir.h"
 
@@ -13,6 +14,9 @@
 #include <filesystem>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <vector>
 
 namespace {
 
@@ -30,7 +34,9 @@ struct Question
     // Set: the server gives up while the user is asked, as after a long wait.
     int dropPort = 0;
     int asked = 0;
+    int kind = -1;
     std::string subject, issuer, fingerprint, problem, line;
+    std::vector<std::string> notices;
 };
 
 // Cuts this process's connections to port.
@@ -49,7 +55,12 @@ void Drop(int port)
 int Answer(void *context, const BsmtpCertificate *certificate)
 {
     auto *question = static_cast<Question *>(context);
+    if (certificate->kind == BSMTP_NOTICE) {
+        question->notices.emplace_back(certificate->problem);
+        return 0;
+    }
     ++question->asked;
+    question->kind = certificate->kind;
     if (question->dropPort)
         Drop(question->dropPort);
     question->subject = certificate->subject;
@@ -182,7 +193,7 @@ TEST_F(Trust, PasswordMethodAsksThenKeepsTheAcceptedKey)
     question.answer = true;
     question.dropPort = server_.port();
     ASSERT_EQ(Send("PLAIN", &question), "");
-    EXPECT_EQ(ReadFile(known_), administrators + Key() + " starttls\n" + Key() + " " + pin + "\n");
+    EXPECT_EQ(ReadFile(known_), administrators + Key() + " " + pin + "\n" + Key() + " starttls\n");
     ASSERT_EQ(Send("PLAIN", nullptr), "");
     EXPECT_EQ(question.asked, 2);
     ASSERT_TRUE(server_.WaitForMessages(2));
@@ -215,30 +226,152 @@ TEST_F(Trust, ChangedKeyIsRefusedWithoutAQuestion)
     EXPECT_EQ(server_.MailCommands(), 0);
 }
 
-// A server never seen with TLS keeps working without it; once it has offered
-// STARTTLS, a sign-in without TLS is refused before the password goes, for
-// SMTP and for the POP3 of POP before SMTP.
-TEST_F(Trust, ServerThatStopsOfferingTlsGetsNoPassword)
+// A server without TLS gets a password in clear only once the user allowed
+// it by name; once TLS has worked with it, never again, whatever the file
+// also allows, and not even the report without a password. POP3 alike, in
+// its own words.
+TEST_F(Trust, PasswordInClearOnlyWhereTheUserAllowedIt)
 {
     Start(false);
     const int port = server_.port();
-    ASSERT_EQ(Send("PLAIN", nullptr), "");
+    std::string reason = Send("PLAIN", nullptr);
+    EXPECT_NE(reason.find(known_ + " に加えると"), std::string::npos) << reason;
+    EXPECT_EQ(reason.substr(reason.size() - Key().size() - 11), "\r\n" + Key() + " no-tls\r\n");
+    Question question;
+    question.answer = true;
+    ASSERT_EQ(Send("PLAIN", &question), "");
+    EXPECT_EQ(question.kind, BSMTP_ASK_PLAIN);
+    EXPECT_EQ(question.line, Key() + " no-tls");
+    ASSERT_EQ(Send("PLAIN", &question), "");
+    EXPECT_EQ(question.asked, 1);
+    EXPECT_NE(ReadFile(known_).find(Key() + " no-tls\r\n"), std::string::npos);
+
     Start(true, port);
     ASSERT_EQ(Send("", nullptr), "");
     Start(false, port);
-    const std::string reason = Send("PLAIN", nullptr);
-    EXPECT_NE(reason.find(known_ + " から次の行を消してください:\r\n" + Key() + " starttls"),
-              std::string::npos)
-        << reason;
+    for (const char *method : { "PLAIN", "" }) {
+        reason = Send(method, &question);
+        EXPECT_NE(reason.find(known_ + " から次の行を消してください:\r\n" + Key() + " starttls"),
+                  std::string::npos)
+            << reason;
+    }
+    EXPECT_EQ(question.asked, 1);
     EXPECT_EQ(server_.MailCommands(), 0);
 
     Pop3Server pop3;
     std::string why;
     ASSERT_TRUE(pop3.Start(Pop3Options {}, why)) << why;
     const std::string pop3Key = "127.0.0.1:" + std::to_string(pop3.port());
-    WriteFile(known_, pop3Key + " starttls\r\n");
-    EXPECT_NE(Pop3(pop3.port(), nullptr).find(pop3Key + " starttls"), std::string::npos);
+    WriteFile(known_, pop3Key + " starttls\r\n" + pop3Key + " no-tls\r\n");
+    const std::string refused = Pop3(pop3.port(), nullptr);
+    EXPECT_NE(refused.find("(STLS)"), std::string::npos) << refused;
+    EXPECT_NE(refused.find(pop3Key + " starttls"), std::string::npos) << refused;
     EXPECT_EQ(pop3.Log().find("Login: user=<user>"), std::string::npos) << pop3.Log();
+}
+
+// A stored key alone holds the server to TLS and to that key, for the report
+// without a sign-in too: an administrator's pin line with STARTTLS struck
+// out, or another key shown.
+TEST_F(Trust, StoredKeyBindsEveryMethod)
+{
+    Start(false);
+    const std::string pinLine = Key() + " sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    WriteFile(known_, pinLine + "\n" + Key() + " no-tls\n");
+    Question question;
+    question.answer = true;
+    for (const char *method : { "LOGIN", "" }) {
+        const std::string reason = Send(method, &question);
+        EXPECT_NE(reason.find("次の行を消してください:\r\n" + pinLine), std::string::npos)
+            << reason;
+    }
+    Start(true, server_.port());
+    const std::string reason = Send("", &question);
+    EXPECT_NE(reason.find("に記録されたものと違います"), std::string::npos) << reason;
+    EXPECT_NE(reason.find(Key() + " の sha256// で始まる鍵の行を消し"), std::string::npos);
+    EXPECT_EQ(question.asked, 0);
+    EXPECT_EQ(server_.MailCommands(), 0);
+}
+
+// What the file says cannot be known for sure: nothing is sent. A line not
+// understood is told with its number and does not stop another server.
+TEST_F(Trust, FileThatCannotBeReadStopsAndOddLinesAreTold)
+{
+    Start(true);
+    std::filesystem::create_directory(known_);
+    std::string reason = Send("", nullptr);
+    EXPECT_NE(reason.find(known_ + ": Is a directory"), std::string::npos) << reason;
+    std::filesystem::remove(known_);
+
+    WriteFile(known_, "# ok\nmail.example.jp 587 starttls\n");
+    Question question;
+    ASSERT_EQ(Send("", &question), "");
+    ASSERT_EQ(question.notices.size(), 1u);
+    EXPECT_NE(question.notices[0].find(known_ + " の 2 行目"), std::string::npos)
+        << question.notices[0];
+    WriteFile(known_, Key() + " sha256:xyz\n");
+    reason = Send("", &question);
+    EXPECT_NE(reason.find("読み取れない行"), std::string::npos) << reason;
+    EXPECT_EQ(server_.MailCommands(), 1);
+
+    // A record that cannot be stored is told; the report goes all the same.
+    std::filesystem::remove(known_);
+    std::filesystem::remove(known_ + ".lock");
+    std::filesystem::create_directory(known_ + ".lock");
+    question.notices.clear();
+    ASSERT_EQ(Send("", &question), "");
+    ASSERT_EQ(question.notices.size(), 1u);
+    EXPECT_NE(question.notices[0].find("記録できませんでした"), std::string::npos);
+    EXPECT_NE(question.notices[0].find(Key() + " starttls"), std::string::npos);
+}
+
+// A centrally kept file reached through a link stays linked; writers that
+// run at once all keep their lines, and a new file is the user's alone.
+TEST_F(Trust, WritesGoThroughALinkAndUnderALock)
+{
+    const std::string central = dir_ / "central.txt";
+    WriteFile(central, "# 社内\n");
+    std::filesystem::create_symlink(central, known_);
+    bsmtp::KnownServers known(known_);
+    std::string reason;
+    ASSERT_TRUE(known.Add("a.example.jp:25 starttls", reason)) << reason;
+    EXPECT_TRUE(std::filesystem::is_symlink(known_));
+    EXPECT_EQ(ReadFile(central), "# 社内\na.example.jp:25 starttls\n");
+
+    const std::string fresh = dir_ / "fresh.txt";
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < 2; ++writer) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            bsmtp::KnownServers mine(fresh);
+            std::string ignored;
+            bool ok = true;
+            for (int i = 0; i < 40; ++i)
+                ok = mine.Add("h" + std::to_string(writer) + "-" + std::to_string(i)
+                                  + ".example.jp:25 starttls",
+                              ignored)
+                     && ok;
+            ::_exit(ok ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0);
+    }
+    bsmtp::KnownServers written(fresh);
+    ASSERT_TRUE(written.Load(reason)) << reason;
+    EXPECT_TRUE(written.problems().empty());
+    for (int writer = 0; writer < 2; ++writer) {
+        for (int i = 0; i < 40; ++i)
+            EXPECT_TRUE(written.OfferedTls("h" + std::to_string(writer) + "-" + std::to_string(i)
+                                           + ".example.jp:25"));
+    }
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 // POP before SMTP sends the password over POP3: its certificate is asked
