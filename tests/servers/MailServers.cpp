@@ -212,6 +212,75 @@ std::string Unhex(const std::string &hex)
     return bytes;
 }
 
+// The major and minor version of the installed Dovecot, such as 203 for
+// "2.3.19.1 (9b53102964)" and 204 for "2.4.1-4 (7d8c0e5759)"; 0 when unknown.
+int DovecotVersion()
+{
+    static const int version = [] {
+        FILE *pipe = ::popen((std::string(kDovecot) + " --version 2>/dev/null").c_str(), "r");
+        if (!pipe)
+            return 0;
+        int major = 0;
+        int minor = 0;
+        const int fields = std::fscanf(pipe, "%d.%d", &major, &minor);
+        ::pclose(pipe);
+        return fields == 2 ? major * 100 + minor : 0;
+    }();
+    return version;
+}
+
+// The settings that differ between Dovecot 2.3 and 2.4 (2.4 refuses the
+// older names and wants its version first). Dovecot's login and mail
+// processes run as other users than root: as nobody when the tests run as
+// root, else as the user running them.
+std::string DovecotConfig(const std::string &folder, int port, bool stls)
+{
+    const bool root = ::geteuid() == 0;
+    const std::string uid = root ? "65534" : std::to_string(::geteuid());
+    const std::string gid = root ? "65534" : std::to_string(::getegid());
+    const std::string home = folder + "/home";
+    const bool v24 = DovecotVersion() >= 204;
+    std::ostringstream conf;
+    if (v24)
+        conf << "dovecot_config_version = 2.4.0\ndovecot_storage_version = 2.4.0\n";
+    conf << "base_dir = " << folder << "/run\n"
+         << "state_dir = " << folder << "/state\n"
+         << "log_path = " << folder << "/dovecot.log\n"
+         << "protocols = pop3\n"
+         << "listen = 127.0.0.1\n"
+         << "ssl = " << (stls ? "yes" : "no") << "\n"
+         << "auth_mechanisms = plain login\n"
+         << "auth_failure_delay = 0\n"
+         << "first_valid_uid = 1\n"
+         << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port << "\n  }\n}\n"
+         << "service anvil {\n  chroot =\n}\nservice stats {\n  chroot =\n}\n";
+    if (v24) {
+        conf << "auth_allow_cleartext = yes\n"
+             << "mail_driver = maildir\nmail_path = " << home << "/Maildir\n"
+             << "passdb passwd-file {\n  passwd_file_path = " << folder << "/passwd\n}\n"
+             << "userdb static {\n  fields {\n    uid = " << uid << "\n    gid = " << gid
+             << "\n    home = " << home << "\n  }\n}\n";
+        if (stls)
+            conf << "ssl_server_cert_file = " << folder << "/cert.pem\n"
+                 << "ssl_server_key_file = " << folder << "/key.pem\n";
+    } else {
+        conf << "disable_plaintext_auth = no\n"
+             << "mail_location = maildir:" << home << "/Maildir\n"
+             << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << folder
+             << "/passwd\n}\n"
+             << "userdb {\n  driver = static\n  args = uid=" << uid << " gid=" << gid
+             << " home=" << home << "\n}\n";
+        if (stls)
+            conf << "ssl_cert = <" << folder << "/cert.pem\nssl_key = <" << folder << "/key.pem\n";
+    }
+    if (!root) {
+        const char *user = std::getenv("USER");
+        conf << "default_internal_user = " << (user ? user : "") << "\n"
+             << "default_login_user = " << (user ? user : "") << "\n";
+    }
+    return conf.str();
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- SMTP
@@ -363,9 +432,17 @@ void Pop3Server::Stop()
     }
 }
 
+// A sign-in in the words of Dovecot 2.3 ("Login: user=<...>"), which 2.4
+// writes "Logged in: user=<...>", so that a test's search for it (or for
+// its absence) means the same with either.
 std::string Pop3Server::Log() const
 {
-    return ReadAll(folder_ + "/dovecot.log");
+    std::string log = ReadAll(folder_ + "/dovecot.log");
+    const std::string newer = "Logged in: ";
+    const std::string older = "Login: ";
+    for (size_t at = log.find(newer); at != std::string::npos; at = log.find(newer, at))
+        log.replace(at, newer.size(), older);
+    return log;
 }
 
 bool Pop3Server::Start(const Pop3Options &options, std::string &reason)
@@ -388,38 +465,9 @@ bool Pop3Server::Start(const Pop3Options &options, std::string &reason)
     WriteAll(folder_ + "/passwd", options.user + ":{PLAIN}" + options.password + "::::::\n");
     ::chmod((folder_ + "/passwd").c_str(), 0644);
 
-    const bool root = ::geteuid() == 0;
-    const std::string uid = root ? "65534" : std::to_string(::geteuid());
-    const std::string gid = root ? "65534" : std::to_string(::getegid());
-    std::ostringstream conf;
-    conf << "base_dir = " << folder_ << "/run\n"
-         << "state_dir = " << folder_ << "/state\n"
-         << "log_path = " << folder_ << "/dovecot.log\n"
-         << "protocols = pop3\n"
-         << "listen = 127.0.0.1\n"
-         << "ssl = " << (options.stls ? "yes" : "no") << "\n"
-         << "disable_plaintext_auth = no\n"
-         << "auth_mechanisms = plain login\n"
-         << "auth_failure_delay = 0\n"
-         << "first_valid_uid = 1\n"
-         << "mail_location = maildir:" << home << "/Maildir\n"
-         << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << folder_ << "/passwd\n}\n"
-         << "userdb {\n  driver = static\n  args = uid=" << uid << " gid=" << gid
-         << " home=" << home << "\n}\n"
-         << "service pop3-login {\n  inet_listener pop3 {\n    address = 127.0.0.1\n"
-         << "    port = " << port_ << "\n  }\n}\n"
-         << "service anvil {\n  chroot =\n}\nservice stats {\n  chroot =\n}\n";
-    if (options.stls) {
-        if (!MakeCertificate(folder_, "127.0.0.1", reason))
-            return false;
-        conf << "ssl_cert = <" << folder_ << "/cert.pem\nssl_key = <" << folder_ << "/key.pem\n";
-    }
-    if (!root) {
-        const char *user = std::getenv("USER");
-        conf << "default_internal_user = " << (user ? user : "") << "\n"
-             << "default_login_user = " << (user ? user : "") << "\n";
-    }
-    WriteAll(folder_ + "/dovecot.conf", conf.str());
+    if (options.stls && !MakeCertificate(folder_, "127.0.0.1", reason))
+        return false;
+    WriteAll(folder_ + "/dovecot.conf", DovecotConfig(folder_, port_, options.stls));
 
     const std::string log = folder_ + "/console.log";
     pid_ = Spawn({ kDovecot, "-F", "-c", folder_ + "/dovecot.conf" }, log);

@@ -221,6 +221,12 @@ class TestSMTP(SMTP):
         return AuthResult(success=ok, handled=False,
                           auth_data=LoginPassword(login, b""))
 
+    async def smtp_STARTTLS(self, arg):
+        if not ARGS.old_tls or arg:
+            return await super().smtp_STARTTLS(arg)
+        await self.push("220 Ready to start TLS")
+        await refuse_as_old_tls(self._reader, self.transport)
+
     async def smtp_MAIL(self, arg):
         self.event_handler.log(f"MAIL {arg}")
         return await super().smtp_MAIL(arg)
@@ -237,6 +243,23 @@ class TestSMTP(SMTP):
             await asyncio.sleep(3600)
             return
         return await super().smtp_DATA(arg)
+
+
+# What a server that speaks TLS 1.0 alone answers a client that wants 1.2 or
+# later: the client's hello read to its end, then a fatal protocol_version
+# alert, and the connection closed once the client has gone. OpenSSL itself
+# cannot be that server any more (it refuses TLS 1.0 before reading the
+# hello), and closing with the hello unread would make the client see an
+# alert, a reset or an end of stream depending on timing.
+async def refuse_as_old_tls(reader, transport):
+    try:
+        header = await reader.readexactly(5)
+        await reader.readexactly(int.from_bytes(header[3:5], "big"))
+        transport.write(bytes([21, 3, 1, 0, 2, 2, 70]))
+        await asyncio.wait_for(reader.read(), 30)
+    except (asyncio.IncompleteReadError, asyncio.TimeoutError, ConnectionError):
+        pass
+    transport.close()
 
 
 async def pipe(reader, writer, rate):

@@ -8,6 +8,7 @@
 #include "settings/clsIniFile.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

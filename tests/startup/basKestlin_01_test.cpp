@@ -2,6 +2,7 @@
 
 #include "support/RecordingDisplay.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace kestlin {

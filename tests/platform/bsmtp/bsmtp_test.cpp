@@ -528,7 +528,9 @@ TEST_P(Stall, ServerThatStopsAnsweringTimesOut)
     EXPECT_EQ(submission.fields.delivery,
               GetParam() == SmtpOptions::Stall::EndOfData ? BSMTP_UNKNOWN : BSMTP_NOT_SENT);
     EXPECT_NE(reason.find(" 1 秒"), std::string::npos) << reason;
-    EXPECT_LT(seconds.count(), 10);
+    // Far below the default time-out of 120 s, which is what a lost setting
+    // would show; the upload itself may take seconds on a loaded machine.
+    EXPECT_LT(seconds.count(), 60);
     EXPECT_TRUE(server_.Received().empty());
 }
 

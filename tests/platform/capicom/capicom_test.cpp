@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
