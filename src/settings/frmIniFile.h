@@ -17,9 +17,11 @@
 #include <optional>
 #include <string>
 
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QStyle;
 
 namespace kestlin {
@@ -55,6 +57,7 @@ protected:
 
 private:
     void BuildControls();
+    void FitToScreen();
     void SetTabOrder();
     void Activate();
     void ShowValues(const SettingsValues &values);
@@ -69,6 +72,9 @@ private:
     bool newFile_ = false;
     std::unique_ptr<QStyle> passwordStyle_;
 
+    // The fields; "設定" and "終了" stay outside it, always in view.
+    QScrollArea *scroll_ = nullptr;
+    QHBoxLayout *commandsRow_ = nullptr;
     QLineEdit *txtUHoukoku_ = nullptr;
     QLineEdit *txtUUserId_ = nullptr;
     QLineEdit *txtUPassWord_ = nullptr;
