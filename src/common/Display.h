@@ -34,6 +34,14 @@ public:
 
     // The platform's folder chooser, folders only; nothing when cancelled.
     virtual std::optional<std::string> ChooseFolder(const std::string &title) = 0;
+
+    // The same, opening in startFolder when that is an existing folder. A
+    // display that cannot start anywhere in particular asks as ChooseFolder.
+    virtual std::optional<std::string> ChooseFolderFrom(const std::string &title,
+                                                        const std::string & /*startFolder*/)
+    {
+        return ChooseFolder(title);
+    }
 };
 
 } // namespace kestlin

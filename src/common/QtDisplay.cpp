@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
@@ -74,7 +75,18 @@ QWidget *QtDisplay::Owner() const
         return owner_;
     if (QWidget *modal = QApplication::activeModalWidget())
         return modal;
-    return QApplication::activeWindow();
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    // A desktop may not tell the program which of its windows is active (a
+    // Wayland compositor does not, until the window has the keyboard): the box
+    // still belongs to the program's window, and the compositor places it
+    // over that one instead of anywhere on the screen.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && !window->isMinimized()
+            && (window->windowType() == Qt::Window || window->windowType() == Qt::Dialog))
+            return window;
+    }
+    return nullptr;
 }
 
 MsgResult QtDisplay::ShowMessage(const std::string &text, const std::string &title, MsgIcon icon,
@@ -126,8 +138,16 @@ std::optional<std::string> QtDisplay::ChooseExistingFile(const std::string &titl
 
 std::optional<std::string> QtDisplay::ChooseFolder(const std::string &title)
 {
-    const QString path = QFileDialog::getExistingDirectory(Owner(), FromUtf8(title), QString(),
-                                                           QFileDialog::ShowDirsOnly);
+    return ChooseFolderFrom(title, {});
+}
+
+std::optional<std::string> QtDisplay::ChooseFolderFrom(const std::string &title,
+                                                       const std::string &startFolder)
+{
+    const QString start = FromUtf8(startFolder);
+    const QString path = QFileDialog::getExistingDirectory(
+        Owner(), FromUtf8(title), !start.isEmpty() && QFileInfo(start).isDir() ? start : QString(),
+        QFileDialog::ShowDirsOnly);
     if (path.isEmpty())
         return std::nullopt;
     return path.toStdString();

@@ -10,7 +10,8 @@ namespace kestlin {
 class QtDisplay : public Display
 {
 public:
-    // Dialogs open over owner; without one, over the window that is active then.
+    // Dialogs open over owner; without one, over the window that is active
+    // then, or else over a visible window of the program.
     explicit QtDisplay(QWidget *owner = nullptr);
 
     MsgResult ShowMessage(const std::string &text, const std::string &title, MsgIcon icon,
@@ -18,6 +19,8 @@ public:
     void SetWaitCursor(bool wait) override;
     std::optional<std::string> ChooseExistingFile(const std::string &title) override;
     std::optional<std::string> ChooseFolder(const std::string &title) override;
+    std::optional<std::string> ChooseFolderFrom(const std::string &title,
+                                                const std::string &startFolder) override;
 
 private:
     QWidget *Owner() const;

@@ -147,9 +147,10 @@ bool WriteErrLog(Display &display, const std::string &message, const std::string
     return false;
 }
 
-std::optional<std::string> BrowseFolder(Display &display, uint32_t /*hwnd*/)
+std::optional<std::string> BrowseFolder(Display &display, uint32_t /*hwnd*/,
+                                        const std::string &startFolder)
 {
-    return display.ChooseFolder("フォルダの選択");
+    return display.ChooseFolderFrom("フォルダの選択", startFolder);
 }
 
 std::string GetSpecialFolder(int32_t code)

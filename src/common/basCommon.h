@@ -23,7 +23,9 @@ bool WriteErrLog(Display &display, const std::string &message, const std::string
 
 // The folder chooser with the title "フォルダの選択": the chosen folder, or
 // nothing when the user cancels. hwnd is the owner window (kept for the callers' sake).
-std::optional<std::string> BrowseFolder(Display &display, uint32_t hwnd);
+// The chooser opens in startFolder when that folder exists.
+std::optional<std::string> BrowseFolder(Display &display, uint32_t hwnd,
+                                        const std::string &startFolder = {});
 
 // The code of GetSpecialFolder for the user's documents folder.
 inline constexpr int32_t kDocumentsFolder = 5;

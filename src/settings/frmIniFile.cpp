@@ -12,6 +12,7 @@
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -25,6 +26,8 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
@@ -43,6 +46,12 @@ constexpr int kClientHeight = 507;
 // historical size.
 constexpr int kRowSpacing = 4;
 constexpr int kFrameMargin = 8;
+// What the window system adds around the dialog (title bar, borders), kept
+// free when the dialog is fitted to a small screen.
+constexpr int kFrameRoomWidth = 16;
+constexpr int kFrameRoomHeight = 48;
+// The least height of the fields' part when the user makes the dialog small.
+constexpr int kLeastFieldsHeight = 120;
 
 // Password fields show "*" for each character, as users of this dialog have
 // always seen them, instead of the style's bullet.
@@ -137,12 +146,40 @@ frmIniFile::frmIniFile(QWidget *owner, Display &display, std::string iniPath)
 {
     setObjectName("frmIniFile");
     setWindowTitle(QStringLiteral("石油動態報告メール送信設定"));
+    // No minimise or maximise button on any desktop: the dialog is modal.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                   | Qt::WindowCloseButtonHint);
+    // The program's own font, as in the main window, whatever the desktop's.
+    if (owner)
+        setFont(owner->window()->font());
     BuildControls();
     SetTabOrder();
-    const QSize hint = sizeHint();
-    setFixedSize(std::max(kClientWidth, hint.width()), std::max(kClientHeight, hint.height()));
+    FitToScreen();
+}
+
+void frmIniFile::FitToScreen()
+{
+    // The whole dialog where the screen has room for it, as it has always
+    // looked; on a smaller (or more scaled) screen the fields scroll and
+    // "設定" and "終了" stay in view below them.
+    const QSize fields = scroll_->widget()->sizeHint();
+    const QSize commands = commandsRow_->sizeHint();
+    const QSize whole(std::max({ kClientWidth, fields.width(), commands.width() }),
+                      std::max(kClientHeight, fields.height() + kRowSpacing + commands.height()));
+    QSize room = whole;
+    if (const QScreen *screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        room = QSize(area.width() - kFrameRoomWidth, area.height() - kFrameRoomHeight);
+    }
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize fitted = whole.boundedTo(room);
+    // The scroll bar takes room of its own once the fields no longer fit.
+    if (fitted.height() < whole.height())
+        fitted.setWidth(std::min(whole.width() + scrollBar, room.width()));
+    setMinimumSize(std::min(fitted.width(), commands.width()),
+                   std::min(fitted.height(), kLeastFieldsHeight + kRowSpacing + commands.height()));
+    setMaximumSize(whole.width() + scrollBar, whole.height());
+    resize(fitted);
 }
 
 frmIniFile::~frmIniFile()
@@ -154,14 +191,25 @@ frmIniFile::~frmIniFile()
 
 void frmIniFile::BuildControls()
 {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(kFrameMargin, kFrameMargin, kFrameMargin, kFrameMargin);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(kRowSpacing);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName("scrFields");
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    outer->addWidget(scroll_);
+    auto *fields = new QWidget;
+    fields->setObjectName("fields");
+    auto *layout = new QVBoxLayout(fields);
+    layout->setContentsMargins(kFrameMargin, kFrameMargin, kFrameMargin, 0);
     layout->setSpacing(kRowSpacing);
     // One label column for all frames: the widest caption sets it.
     const int labelWidth
         = fontMetrics().horizontalAdvance(QStringLiteral("送信メールアドレス")) + kFrameMargin;
     auto frame = [&](const char *name, const QString &caption) {
-        auto *box = new QGroupBox(caption, this);
+        auto *box = new QGroupBox(caption, fields);
         box->setObjectName(name);
         layout->addWidget(box);
         auto *grid = new QGridLayout(box);
@@ -171,9 +219,12 @@ void frmIniFile::BuildControls()
         grid->setColumnStretch(1, 1);
         return grid;
     };
-    auto label = [](QGridLayout *grid, const char *name, const QString &caption) {
+    // A row's caption names its control for a screen reader too.
+    auto label = [](QGridLayout *grid, const char *name, const QString &caption, QWidget *control) {
         auto *l = new QLabel(caption);
         l->setObjectName(name);
+        l->setBuddy(control);
+        control->setAccessibleName(caption);
         // An empty grid already counts one row.
         const int row = grid->count() == 0 ? 0 : grid->rowCount();
         grid->addWidget(l, row, 0);
@@ -181,8 +232,8 @@ void frmIniFile::BuildControls()
     };
     auto field
         = [&](QGridLayout *grid, const char *labelName, const QString &caption, const char *name) {
-              const int row = label(grid, labelName, caption);
               auto *edit = new QLineEdit;
+              const int row = label(grid, labelName, caption, edit);
               edit->setObjectName(name);
               edit->setMaxLength(kFieldMaxLength);
               KeepFirstLine(edit);
@@ -200,8 +251,8 @@ void frmIniFile::BuildControls()
     QGridLayout *mail = frame("fraMail", QStringLiteral("メール設定"));
     txtMSmtp_ = field(mail, "lblMSmtp", QStringLiteral("SMTP"), "txtMSmtp");
     {
-        const int row = label(mail, "lblMPort", QStringLiteral("ポート"));
         txtMPort_ = new QLineEdit;
+        const int row = label(mail, "lblMPort", QStringLiteral("ポート"), txtMPort_);
         txtMPort_->setObjectName("txtMPort");
         txtMPort_->setMaxLength(kPortMaxLength);
         KeepFirstLine(txtMPort_);
@@ -210,9 +261,9 @@ void frmIniFile::BuildControls()
         mail->addWidget(txtMPort_, row, 1, Qt::AlignLeft);
     }
     {
-        const int row = label(mail, "lblMSmtpM", QStringLiteral("SMTP認証"));
-        mail->itemAtPosition(row, 0)->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         auto *box = new QGroupBox;
+        const int row = label(mail, "lblMSmtpM", QStringLiteral("SMTP認証"), box);
+        mail->itemAtPosition(row, 0)->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         box->setObjectName("fraSmtp");
         auto *grid = new QGridLayout(box);
         grid->setContentsMargins(kFrameMargin, kRowSpacing, kFrameMargin, kRowSpacing);
@@ -249,15 +300,25 @@ void frmIniFile::BuildControls()
     txtMSubject_ = field(mail, "lblMSubject", QStringLiteral("表題"), "txtMSubject");
     txtMMailAdress_
         = field(mail, "lblMMailAdress", QStringLiteral("送信メールアドレス"), "txtMMailAdress");
+    // The two frames both have a user ID and a password: each says whose.
+    for (QLineEdit *edit : { txtUUserId_, txtUPassWord_ })
+        edit->setAccessibleName(edit->accessibleName() + QStringLiteral("（ユーザー設定）"));
+    for (QLineEdit *edit : { txtMUserId_, txtMPassWord_ })
+        edit->setAccessibleName(edit->accessibleName() + QStringLiteral("（メール設定）"));
 
     QGridLayout *system = frame("fraSystem", QStringLiteral("システム設定"));
     txtSLog_ = field(system, "lblLog", QStringLiteral("LOG"), "txtSLog");
     txtSTempLog_ = field(system, "Label14", QStringLiteral("添付ファイルLOG"), "txtSTempLog");
     txtSTemp_ = field(system, "Label12", QStringLiteral("作業ﾌｫﾙﾀﾞ"), "txtSTemp");
+    const QString folderNames[]
+        = { QStringLiteral("LOGフォルダを選択"), QStringLiteral("添付ファイルLOGフォルダを選択"),
+            QStringLiteral("作業フォルダを選択") };
     for (int index = 0; index < 3; ++index) {
         auto *button = new QPushButton(QStringLiteral("…"));
         button->setObjectName("cmdDialog");
         button->setProperty("index", index);
+        button->setAccessibleName(folderNames[index]);
+        button->setToolTip(folderNames[index]);
         button->setAutoDefault(false);
         button->setFixedWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("……")) + 12);
         system->addWidget(button, index, 2);
@@ -266,9 +327,19 @@ void frmIniFile::BuildControls()
         cmdDialog_[static_cast<size_t>(index)] = button;
     }
 
+    scroll_->setWidget(fields);
+    // The field with the focus is scrolled into view, however it got there
+    // (Tab, Shift+Tab back from "設定", a click, a failed check).
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (now && scroll_->widget()->isAncestorOf(now))
+            scroll_->ensureWidgetVisible(now);
+    });
     auto *commands = new QGroupBox(this);
     commands->setObjectName("fraCommand");
-    layout->addWidget(commands);
+    commandsRow_ = new QHBoxLayout;
+    commandsRow_->setContentsMargins(kFrameMargin, 0, kFrameMargin, kFrameMargin);
+    commandsRow_->addWidget(commands);
+    outer->addLayout(commandsRow_);
     auto *row = new QHBoxLayout(commands);
     row->setContentsMargins(kFrameMargin, kRowSpacing, kFrameMargin, kRowSpacing);
     cmdEstablish_ = new QPushButton(QStringLiteral("設定"));
@@ -598,11 +669,12 @@ bool frmIniFile::FncSaveIni()
 
 void frmIniFile::OnFolderButton(int index)
 {
-    std::optional<std::string> chosen = BrowseFolder(display_, 0);
+    QLineEdit *target[] = { txtSLog_, txtSTempLog_, txtSTemp_ };
+    // The chooser opens in the folder the field names, where there is one.
+    std::optional<std::string> chosen = BrowseFolder(display_, 0, S(target[index]->text()));
     if (!chosen)
         return;
     std::erase(*chosen, '\0');
-    QLineEdit *target[] = { txtSLog_, txtSTempLog_, txtSTemp_ };
     target[index]->setText(Q(*chosen));
 }
 

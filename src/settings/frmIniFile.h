@@ -19,9 +19,11 @@
 
 class QComboBox;
 class QGridLayout;
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QStyle;
 
 namespace kestlin {
@@ -60,6 +62,7 @@ private:
     void BuildOAuthRow(QGridLayout *methods);
     void OnProviderChosen();
     void OnAuthorize();
+    void FitToScreen();
     void SetTabOrder();
     void Activate();
     void ShowValues(const SettingsValues &values);
@@ -74,6 +77,9 @@ private:
     bool newFile_ = false;
     std::unique_ptr<QStyle> passwordStyle_;
 
+    // The fields; "設定" and "終了" stay outside it, always in view.
+    QScrollArea *scroll_ = nullptr;
+    QHBoxLayout *commandsRow_ = nullptr;
     QLineEdit *txtUHoukoku_ = nullptr;
     QLineEdit *txtUUserId_ = nullptr;
     QLineEdit *txtUPassWord_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QStringList>
+#include <vector>
 
 class QApplication;
 
@@ -12,17 +13,26 @@ namespace kestlin {
 // The font families wanted, best first.
 QStringList PreferredFontFamilies();
 
-// The first wanted family that is installed; empty when none is.
-QString ChosenFontFamily(const QStringList &installed);
+// The first wanted family that is installed, by the name Qt lists it under
+// (qtFamilies); fontNames holds every name of each installed font, localised
+// ones included. Empty when none is installed.
+QString ChosenFontFamily(const QStringList &qtFamilies, const std::vector<QStringList> &fontNames);
+
+// Every family name fontconfig knows each installed font by, one list per font.
+std::vector<QStringList> InstalledFontNames();
 
 // The windows' font: 9 point at 96 dpi, Japanese glyph shapes.
 QFont KestlinFont();
+
+// Makes text shaping Japanese whatever the locale; called before the
+// application object exists, while the program is still single-threaded.
+void ShapeTextAsJapanese();
 
 // Japanese locale, Qt's Japanese translations, the windows' font and icon for
 // the whole application.
 void SetUpAppearance(QApplication &app);
 
-// The main window's icon (16 by 16, with a larger size for bigger places).
+// The program's icon, at every size from 16 to 256 pixels.
 QIcon KestlinIcon();
 
 } // namespace kestlin

@@ -40,6 +40,8 @@ constexpr const char *kUsage = R"(使い方:
                               受けます。表示されるアドレスをブラウザで開いてサインインします。
   kestlin --version           バージョンを表示します。
   kestlin --help              この説明を表示します。
+  kestlin -platform wayland   Qt の画面用オプション (-platform、-style、-reverse、
+                              --display など) だけを付けると画面を開きます。
 
 オプション:
   --settings パス             使う設定ファイル（--send、--check、--authorize で使えます）。
@@ -368,6 +370,39 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args)
     else if (line.mode != CommandLine::Mode::Send && !line.files.empty())
         line.error = "ファイルは --send の後に指定してください: " + line.files.front();
     return line;
+}
+
+bool OnlyQtArguments(const std::vector<std::string> &args)
+{
+    // Qt's options that take a value, and those that stand alone. Qt takes
+    // each with one dash or two.
+    static const std::vector<std::string> withValue = {
+        "platform",    "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle",       "session",       "style",  "stylesheet",
+        "display",     "geometry",           "title",         "name",
+    };
+    static const std::vector<std::string> alone
+        = { "reverse", "widgetcount", "nograb", "dograb", "sync" };
+    auto known = [](const std::vector<std::string> &names, const std::string &name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (arg.size() < 2 || arg[0] != '-' || arg == "--")
+            return false;
+        std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
+        const size_t equals = name.find('=');
+        if (equals != std::string::npos) {
+            if (!known(withValue, name.substr(0, equals)))
+                return false;
+        } else if (known(withValue, name)) {
+            if (++i == args.size())
+                return false;
+        } else if (!known(alone, name)) {
+            return false;
+        }
+    }
+    return !args.empty();
 }
 
 int RunCommandLine(int argc, char **argv)

@@ -34,6 +34,12 @@ struct CommandLine
 // The arguments after the program's name.
 CommandLine ParseCommandLine(const std::vector<std::string> &args);
 
+// True when every argument is one of Qt's own options for a window (such as
+// -platform wayland, -style Fusion, -reverse, --display :1), each with its
+// value: the program then opens its window and hands them to Qt. Any other
+// argument, or none, is for the command line.
+bool OnlyQtArguments(const std::vector<std::string> &args);
+
 // Runs the arguments after argv[0] and returns the exit status. Needs neither
 // a screen nor Qt's platform plugin.
 int RunCommandLine(int argc, char **argv);

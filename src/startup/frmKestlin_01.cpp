@@ -8,6 +8,7 @@
 #include "startup/AttachmentList.h"
 #include "startup/SendUi.h"
 
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -20,8 +21,10 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionFocusRect>
 #include <QToolButton>
 #include <exception>
 
@@ -43,6 +46,48 @@ QString Text(const char *utf8)
     return QString::fromUtf8(utf8);
 }
 
+// The file list: an empty list that has the focus shows it too, as a list
+// with entries does on its current entry.
+class FileListWidget : public QListWidget
+{
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QListWidget::paintEvent(event);
+        if (count() != 0 || !hasFocus())
+            return;
+        QPainter painter(viewport());
+        QStyleOptionFocusRect option;
+        option.initFrom(viewport());
+        option.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+        option.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+        option.backgroundColor = palette().color(QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+    void focusInEvent(QFocusEvent *event) override
+    {
+        QListWidget::focusInEvent(event);
+        viewport()->update();
+    }
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        QListWidget::focusOutEvent(event);
+        viewport()->update();
+    }
+};
+
+// The main window is a frame to a screen reader, as an application's main
+// window is, not a plain piece of a window.
+QAccessibleInterface *MainWindowAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String(frmKestlin_01::staticMetaObject.className()) && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
 template<typename W>
 W *Place(W *control, const char *name, const QRect &geometry)
 {
@@ -59,6 +104,8 @@ frmKestlin_01::frmKestlin_01(Display &display, std::string iniFilePath, QWidget 
     , display_(display)
     , iniFilePath_(std::move(iniFilePath))
 {
+    static const bool accessibleFrame = (QAccessible::installFactory(MainWindowAccessible), true);
+    (void)accessibleFrame;
     setObjectName(QStringLiteral("frmKestlin_01"));
     setWindowTitle(Text("石油動態報告ﾒｰﾙ送信"));
     setWindowIcon(KestlinIcon());
@@ -81,7 +128,9 @@ void frmKestlin_01::BuildControls()
                        Twips(3000, 720, 2895, 495));
     Label1_
         = Place(new QLabel(Text("添付ﾌｧｲﾙ一覧"), Frame1_), "Label1", Twips(120, 1320, 5775, 255));
-    lstFile_ = Place(new QListWidget(Frame1_), "lstFile", Twips(120, 1560, 5775, 2400));
+    lstFile_ = Place(new FileListWidget(Frame1_), "lstFile", Twips(120, 1560, 5775, 2400));
+    Label1_->setBuddy(lstFile_);
+    lstFile_->setAccessibleName(Label1_->text());
     lstFile_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstFile_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 

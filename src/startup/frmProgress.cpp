@@ -24,8 +24,11 @@ frmProgress::frmProgress(QWidget *parent)
 {
     setObjectName("frmProgress");
     setWindowTitle(QString::fromUtf8(kAppTitle));
-    // A title bar without a close button, and nothing to press inside.
+    // A title bar without a close, minimise or maximise button (asked for
+    // explicitly: a desktop drawing its own title bars goes by the flags),
+    // and nothing to press inside.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowFlag(Qt::WindowMinMaxButtonsHint, false);
     setModal(true);
     setCursor(Qt::WaitCursor);
     setFocusPolicy(Qt::NoFocus);
@@ -33,6 +36,7 @@ frmProgress::frmProgress(QWidget *parent)
     lblStep_->setObjectName("lblStep");
     lblBytes_->setObjectName("lblBytes");
     picBar_->setObjectName("picBar");
+    picBar_->setAccessibleName(QStringLiteral("進行状況"));
     picBar_->setTextVisible(false);
     picBar_->setRange(0, 0);
     picBar_->setMinimumWidth(320);
@@ -57,6 +61,9 @@ QString frmProgress::BytesText() const
 void frmProgress::SetStep(const QString &label)
 {
     lblStep_->setText(label);
+    // The bar is named after the step, so that a screen reader announces
+    // each new step as the bar's name changes.
+    picBar_->setAccessibleName(label);
     lblBytes_->clear();
     picBar_->setRange(0, 0);
 }

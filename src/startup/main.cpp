@@ -14,12 +14,12 @@ int main(int argc, char *argv[])
     // the program runs: no core dump, and no other process of the user may
     // read that memory.
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    // With arguments the program runs on the terminal, without a screen.
-    if (argc > 1)
+    // With arguments the program runs on the terminal, without a screen;
+    // but for Qt's own options for the window, which go to Qt.
+    if (argc > 1 && !kestlin::OnlyQtArguments({ argv + 1, argv + argc }))
         return kestlin::RunCommandLine(argc, argv);
-    // The window takes no arguments: Qt is not given any to interpret either.
-    int qtArgc = 1;
-    QApplication app(qtArgc, argv);
+    kestlin::ShapeTextAsJapanese();
+    QApplication app(argc, argv);
     kestlin::SetUpAppearance(app);
     kestlin::QtDisplay display;
     // One running copy per settings file.

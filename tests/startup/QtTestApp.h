@@ -20,6 +20,8 @@ public:
         // Windows are never put on a real screen by the tests.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // As the program starts: Japanese shaping before the application exists.
+        ShapeTextAsJapanese();
         app_ = std::make_unique<QApplication>(argc, argv);
         SetUpAppearance(*app_);
     }

@@ -378,22 +378,29 @@ TEST_F(MainWindowTest, SendMembersStartEmpty)
     EXPECT_EQ(&window.display(), &display);
 }
 
-TEST(MainWindowIcon, IconHasTheSixteenPixelSize)
+TEST(MainWindowIcon, IconIsSharpFromSixteenTo256Pixels)
 {
     const QIcon icon = KestlinIcon();
     ASSERT_FALSE(icon.isNull());
-    EXPECT_EQ(icon.pixmap(16, 16).size(), QSize(16, 16));
-    EXPECT_FALSE(icon.pixmap(16, 16).toImage().allGray());
+    for (int size : { 16, 256 }) {
+        EXPECT_EQ(icon.availableSizes().contains(QSize(size, size)), true) << size;
+        EXPECT_FALSE(icon.pixmap(size, size).toImage().allGray()) << size;
+    }
 }
 
-TEST(MainWindowFont, JapaneseFamiliesArePreferredInOrder)
+TEST(MainWindowFont, JapaneseFamiliesArePreferredInOrderByAnyOfTheirNames)
 {
-    EXPECT_EQ(ChosenFontFamily({ "Noto Sans Mono CJK JP", "IPAGothic" }), "IPAGothic");
-    EXPECT_EQ(ChosenFontFamily({ "Noto Sans Mono CJK JP", QString::fromUtf8("ＭＳ ゴシック") }),
+    EXPECT_EQ(ChosenFontFamily({ "Noto Sans Mono CJK JP", "IPAGothic" }, {}), "IPAGothic");
+    EXPECT_EQ(ChosenFontFamily({ "Noto Sans Mono CJK JP", QString::fromUtf8("ＭＳ ゴシック") }, {}),
               QString::fromUtf8("ＭＳ ゴシック"));
-    EXPECT_EQ(ChosenFontFamily({ "Noto Sans Mono CJK SC", "Noto Sans Mono CJK JP" }),
+    EXPECT_EQ(ChosenFontFamily({ "Noto Sans Mono CJK SC", "Noto Sans Mono CJK JP" }, {}),
               "Noto Sans Mono CJK JP");
-    EXPECT_EQ(ChosenFontFamily({ "DejaVu Sans" }), "");
+    EXPECT_EQ(ChosenFontFamily({ "DejaVu Sans" }, { { "DejaVu Sans" } }), "");
+    // Under a Japanese locale Qt lists IPA Gothic by its Japanese name only.
+    const QString ipaJapanese = QString::fromUtf8("IPAゴシック");
+    EXPECT_EQ(ChosenFontFamily({ "Noto Sans Mono CJK JP", ipaJapanese },
+                               { { "Noto Sans Mono CJK JP" }, { "IPAGothic", ipaJapanese } }),
+              ipaJapanese);
 }
 
 } // namespace

@@ -2,7 +2,10 @@
 // program's own start-up from wherever it is copied and prints what the user
 // would have been shown (mode "start"), or it shows the main window with a few
 // files in its list and saves pictures of it, of three of its messages, of its
-// file chooser, of the settings dialog and of the About box (mode "screenshots").
+// file chooser, of the settings dialog and of the About box (mode
+// "screenshots"), or it shows the main window, the settings dialog and the
+// About box and saves pictures of the whole screen (mode "dialogs", for
+// looking at them at a desktop's scale).
 #include "common/QtDisplay.h"
 #include "common/frmAbout.h"
 #include "common/userfolders.h"
@@ -193,6 +196,38 @@ int Screenshots(const QStringList &args)
     return ok && chooserSeen ? 0 : 1;
 }
 
+// args: an existing settings file for the main window, folder for the
+// pictures. Each picture is the whole screen, so that what falls off it shows.
+int Dialogs(const QStringList &args)
+{
+    if (args.size() < 2)
+        return 2;
+    const QString outDir = args.at(1);
+    kestlin::QtDisplay display;
+    kestlin::frmKestlin_01 window(display, args.at(0).toStdString());
+    window.ShowCentred();
+    window.activateWindow();
+    Settle();
+    auto saveScreen = [&](const QString &name) {
+        Settle();
+        return Save(window.screen()->grabWindow(0), QDir(outDir).filePath(name));
+    };
+    bool ok = saveScreen(QStringLiteral("screen-main-window.png"));
+    window.lstFile()->setFocus();
+    ok = saveScreen(QStringLiteral("screen-empty-list-focus.png")) && ok;
+    // The dialog as on the first run: the values it proposes, no messages.
+    QTemporaryDir firstRun;
+    kestlin::frmIniFile settings(&window, display,
+                                 firstRun.filePath(QStringLiteral("Kestlin.INI")).toStdString());
+    settings.show();
+    ok = saveScreen(QStringLiteral("screen-settings-dialog.png")) && ok;
+    settings.close();
+    kestlin::frmAbout about(&window);
+    about.show();
+    ok = saveScreen(QStringLiteral("screen-about-box.png")) && ok;
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -204,6 +239,10 @@ int main(int argc, char *argv[])
         return Start();
     if (args.value(0) == QStringLiteral("screenshots"))
         return Screenshots(args.mid(1));
-    std::fprintf(stderr, "usage: kestlin_probe start | screenshots INI OUTDIR FILE...\n");
+    if (args.value(0) == QStringLiteral("dialogs"))
+        return Dialogs(args.mid(1));
+    std::fprintf(
+        stderr,
+        "usage: kestlin_probe start | screenshots INI OUTDIR FILE... | dialogs INI OUTDIR\n");
     return 2;
 }
