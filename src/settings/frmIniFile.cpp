@@ -382,6 +382,12 @@ void frmIniFile::BuildOAuthRow(QGridLayout *methods)
     // The client ID (a GUID at Microsoft) needs the room more than the list.
     cboOProvider_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cboOProvider_->setMinimumContentsLength(12);
+    // A screen reader names the box by its current choice: its list items
+    // say that they are the choices of the provider.
+    for (int i = 0; i < cboOProvider_->count(); ++i)
+        cboOProvider_->setItemData(
+            i, QStringLiteral("プロバイダーの選択肢: ") + cboOProvider_->itemText(i),
+            Qt::AccessibleTextRole);
     txtOClientId_ = new QLineEdit;
     txtOClientId_->setObjectName("txtOClientId");
     txtOClientId_->setAccessibleName(QStringLiteral("OAuthのクライアントID"));
