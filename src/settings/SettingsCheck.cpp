@@ -4,6 +4,7 @@
 #include "common/cp932.h"
 #include "common/files.h"
 #include "common/hostname.h"
+#include "mail/OAuthProvider.h"
 
 #include <array>
 #include <string_view>
@@ -113,13 +114,31 @@ Result FirstFailing(const Rules &rules, const SettingsValues &values, Fails fail
     return std::nullopt;
 }
 
+// The mailbox signs in with a token instead of a password; the token comes
+// from the provider's application, which must be known.
+Result CheckOAuth(const SettingsValues &values)
+{
+    if (IsBlankSetting(values.mUserId))
+        return SettingsCheckFailure { F::txtMUserId, kRequiredAccount[0].message };
+    if (!IsOAuthProvider(values.oProvider))
+        return SettingsCheckFailure { F::cboOProvider,
+                                      "OAuth設定のプロバイダーは microsoft、google、custom "
+                                      "のどれかにしてください。" };
+    if (IsBlankSetting(values.oClientId) && !HasBuiltInClient(values.oProvider))
+        return SettingsCheckFailure { F::txtOClientId, "OAuth設定のクライアントIDが未入力です。" };
+    return std::nullopt;
+}
+
 Result CheckRequired(const SettingsValues &values)
 {
     if (Result r = FirstFailing(kRequiredBefore, values, IsBlankSetting))
         return r;
     if (values.certify == kCertifyUnset)
         return SettingsCheckFailure { F::optNon, kNoMethod };
-    if (values.certify != kCertifyNone) {
+    if (values.certify == kCertifyOAuth) {
+        if (Result r = CheckOAuth(values))
+            return r;
+    } else if (values.certify != kCertifyNone) {
         if (Result r = FirstFailing(kRequiredAccount, values, IsBlankSetting))
             return r;
     }

@@ -16,7 +16,7 @@ constexpr bool RowsInOrder()
     return true;
 }
 static_assert(RowsInOrder());
-static_assert(std::size(kSettingKeys) == static_cast<std::size_t>(SettingKey::SystemTemp) + 1);
+static_assert(std::size(kSettingKeys) == static_cast<std::size_t>(SettingKey::OAuthScope) + 1);
 
 } // namespace
 
@@ -51,6 +51,10 @@ SettingKey KeyOfField(SettingsField field)
         return SettingKey::SystemTempLog;
     case SettingsField::txtSTemp:
         return SettingKey::SystemTemp;
+    case SettingsField::cboOProvider:
+        return SettingKey::OAuthProvider;
+    case SettingsField::txtOClientId:
+        return SettingKey::OAuthClientId;
     }
     return SettingKey::UserHoukoku;
 }

@@ -28,6 +28,15 @@ enum class SettingKey {
     SystemLog,
     SystemTempLog,
     SystemTemp,
+    // Signing in with OAuth 2.0 (CERTIFY 5); written only with that method.
+    OAuthProvider,
+    OAuthTenant,
+    OAuthClientId,
+    OAuthClientSecret,
+    OAuthDeviceUrl,
+    OAuthAuthUrl,
+    OAuthTokenUrl,
+    OAuthScope,
 };
 
 struct SettingKeyInfo
@@ -57,6 +66,14 @@ inline constexpr SettingKeyInfo kSettingKeys[] = {
     { SettingKey::SystemLog, "SYSTEM", "LOG", nullptr },
     { SettingKey::SystemTempLog, "SYSTEM", "TEMPLOG", nullptr },
     { SettingKey::SystemTemp, "SYSTEM", "TEMP", nullptr },
+    { SettingKey::OAuthProvider, "OAUTH", "PROVIDER", "microsoft" },
+    { SettingKey::OAuthTenant, "OAUTH", "TENANT", nullptr },
+    { SettingKey::OAuthClientId, "OAUTH", "CLIENTID", nullptr },
+    { SettingKey::OAuthClientSecret, "OAUTH", "CLIENTSECRET", nullptr },
+    { SettingKey::OAuthDeviceUrl, "OAUTH", "DEVICEURL", nullptr },
+    { SettingKey::OAuthAuthUrl, "OAUTH", "AUTHURL", nullptr },
+    { SettingKey::OAuthTokenUrl, "OAUTH", "TOKENURL", nullptr },
+    { SettingKey::OAuthScope, "OAUTH", "SCOPE", nullptr },
 };
 
 constexpr const SettingKeyInfo &KeyInfo(SettingKey key)

@@ -81,7 +81,12 @@ bool WriteAll(SettingsWriter &w, const SettingsValues &v)
                                    : w.WriteEncrypted(K::MailPassword, v.mPassWord))
            && w.Write(K::MailSubject, v.mSubject) && w.Write(K::MailMailAdress, v.mMailAdress)
            && w.Write(K::SystemLog, v.sLog) && w.Write(K::SystemTempLog, v.sTempLog)
-           && w.Write(K::SystemTemp, v.sTemp) && w.Commit();
+           && w.Write(K::SystemTemp, v.sTemp)
+           // A file with another method stays as it always was.
+           && (certify != kCertifyOAuth
+               || (w.Write(K::OAuthProvider, v.oProvider)
+                   && w.Write(K::OAuthClientId, v.oClientId)))
+           && w.Commit();
 }
 
 // Stops at a stored password that cannot be decrypted, naming its key.
@@ -115,12 +120,14 @@ bool LoadAll(const std::string &path, SettingsValues &v, SettingsLoadFailure &fa
     int16_t certify = 0;
     if (!ToInt16(get(K::MailCertify), certify, failure.message))
         return false;
-    v.certify = certify >= kCertifyPopBefore && certify <= kCertifyPlain ? certify : kCertifyNone;
+    v.certify = certify >= kCertifyPopBefore && certify <= kCertifyOAuth ? certify : kCertifyNone;
     v.mSubject = get(K::MailSubject);
     v.mMailAdress = get(K::MailMailAdress);
     v.sLog = get(K::SystemLog);
     v.sTempLog = get(K::SystemTempLog);
     v.sTemp = get(K::SystemTemp);
+    v.oProvider = get(K::OAuthProvider);
+    v.oClientId = get(K::OAuthClientId);
     return true;
 }
 
@@ -138,6 +145,7 @@ SettingsValues FirstTimeSettings(const std::string &documentsFolder,
     v.sLog = documentsFolder;
     v.sTempLog = programFolder;
     v.sTemp = programFolder;
+    v.oProvider = FirstTimeValue(SettingKey::OAuthProvider);
     return v;
 }
 

@@ -23,6 +23,9 @@ enum class SettingsField {
     txtSLog,
     txtSTempLog,
     txtSTemp,
+    // Shown with the OAuth 2.0 method only.
+    cboOProvider,
+    txtOClientId,
 };
 
 // Authentication method codes as stored under MAIL / CERTIFY.
@@ -31,6 +34,7 @@ inline constexpr int16_t kCertifyPopBefore = 1; // optPBS
 inline constexpr int16_t kCertifyLogin = 2; // optSAL
 inline constexpr int16_t kCertifyCramMd5 = 3; // optSAC
 inline constexpr int16_t kCertifyPlain = 4; // optAP
+inline constexpr int16_t kCertifyOAuth = 5; // optOAuth: an OAuth 2.0 access token
 // No option button selected (a load that stopped before the method).
 inline constexpr int16_t kCertifyUnset = -1;
 
@@ -50,6 +54,9 @@ struct SettingsValues
     std::string sLog;
     std::string sTempLog;
     std::string sTemp;
+    // [OAUTH]: the provider and the application's client ID.
+    std::string oProvider;
+    std::string oClientId;
 };
 
 } // namespace kestlin

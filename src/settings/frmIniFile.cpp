@@ -6,12 +6,15 @@
 #include "common/basCommon.h"
 #include "common/files.h"
 #include "common/userfolders.h"
+#include "mail/OAuthProvider.h"
+#include "settings/OAuthUi.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -119,6 +122,18 @@ bool TypesCharacter(const QKeyEvent &key)
         return false;
     const QChar c = text.front();
     return !(c < u' ' || c == QChar(0x7f));
+}
+
+// Shows the stored provider; one that the list does not know is kept as it is.
+void ShowProvider(QComboBox *box, const std::string &provider)
+{
+    const QString value = Q(provider.empty() ? kOAuthMicrosoft : provider);
+    int index = box->findData(value);
+    if (index < 0) {
+        box->addItem(value, value);
+        index = box->count() - 1;
+    }
+    box->setCurrentIndex(index);
 }
 
 } // namespace
@@ -260,9 +275,12 @@ void frmIniFile::BuildControls()
             const char *caption;
             int row, column;
         } options[] = {
-            { "optNon", "認証なし", 0, 0 },        { "optPBS", "POP Before SMTP", 0, 1 },
-            { "optSAL", "SMTP Auth LOGIN", 0, 2 }, { "optSAC", "SMTP AUTH CRAM-MD5", 1, 0 },
+            { "optNon", "認証なし", 0, 0 },
+            { "optPBS", "POP Before SMTP", 0, 1 },
+            { "optSAL", "SMTP Auth LOGIN", 0, 2 },
+            { "optSAC", "SMTP AUTH CRAM-MD5", 1, 0 },
             { "optAP", "AUTH PLAIN", 1, 2 },
+            { "optOAuth", "OAuth 2.0 (Microsoft 365 / Google)", 2, 0 },
         };
         for (size_t code = 0; code < opt_.size(); ++code) {
             auto *button = new QRadioButton(QString::fromUtf8(options[code].caption));
@@ -273,6 +291,8 @@ void frmIniFile::BuildControls()
                     [this] { RunGuarded(display_, [this] { FncSetCertify(); }); });
             opt_[code] = button;
         }
+        grid->addWidget(opt_[kCertifyOAuth], 2, 0, 1, 3);
+        BuildOAuthRow(grid);
         mail->addWidget(box, row, 1);
     }
     txtMUserId_ = field(mail, "lblMUserId", QStringLiteral("ユーザーID"), "txtMUserId");
@@ -349,13 +369,72 @@ void frmIniFile::BuildControls()
             [this] { RunGuarded(display_, [this] { OnPortChanged(); }); });
 }
 
+void frmIniFile::BuildOAuthRow(QGridLayout *methods)
+{
+    auto *row = new QHBoxLayout;
+    cboOProvider_ = new QComboBox;
+    cboOProvider_->setObjectName("cboOProvider");
+    cboOProvider_->setAccessibleName(QStringLiteral("OAuthのプロバイダー"));
+    cboOProvider_->addItem(QStringLiteral("Microsoft 365"), QString(kOAuthMicrosoft));
+    cboOProvider_->addItem(QStringLiteral("Google"), QString(kOAuthGoogle));
+    // The endpoints of another provider are given in the settings file.
+    cboOProvider_->addItem(QStringLiteral("その他"), QString(kOAuthCustom));
+    // The client ID (a GUID at Microsoft) needs the room more than the list.
+    cboOProvider_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cboOProvider_->setMinimumContentsLength(12);
+    // A screen reader names the box by its current choice: its list items
+    // say that they are the choices of the provider.
+    for (int i = 0; i < cboOProvider_->count(); ++i)
+        cboOProvider_->setItemData(
+            i, QStringLiteral("プロバイダーの選択肢: ") + cboOProvider_->itemText(i),
+            Qt::AccessibleTextRole);
+    txtOClientId_ = new QLineEdit;
+    txtOClientId_->setObjectName("txtOClientId");
+    txtOClientId_->setAccessibleName(QStringLiteral("OAuthのクライアントID"));
+    txtOClientId_->setPlaceholderText(QStringLiteral("クライアントID"));
+    txtOClientId_->setMaxLength(kFieldMaxLength);
+    KeepFirstLine(txtOClientId_);
+    cmdAuthorize_ = new QPushButton(QStringLiteral("認可"));
+    cmdAuthorize_->setObjectName("cmdAuthorize");
+    cmdAuthorize_->setAccessibleName(QStringLiteral("OAuth 2.0 の認可"));
+    cmdAuthorize_->setAutoDefault(false);
+    EnterPressesButton(cmdAuthorize_);
+    row->addWidget(cboOProvider_);
+    row->addWidget(txtOClientId_, 1);
+    row->addWidget(cmdAuthorize_);
+    methods->addLayout(row, 3, 0, 1, 3);
+    connect(cboOProvider_, &QComboBox::activated, this,
+            [this] { RunGuarded(display_, [this] { OnProviderChosen(); }); });
+    connect(cmdAuthorize_, &QPushButton::clicked, this,
+            [this] { RunGuarded(display_, [this] { OnAuthorize(); }); });
+}
+
+// A preset provider's mail server where none has been typed yet.
+void frmIniFile::OnProviderChosen()
+{
+    const OAuthMailServer server = PresetMailServer(S(cboOProvider_->currentData().toString()));
+    if (server.host.empty() || !txtMSmtp_->text().trimmed().isEmpty())
+        return;
+    txtMSmtp_->setText(Q(server.host));
+    txtMPort_->setText(QString::number(server.port));
+}
+
+void frmIniFile::OnAuthorize()
+{
+    OAuthSettings settings = ReadOAuthSettings(iniPath_);
+    settings.provider = S(cboOProvider_->currentData().toString());
+    settings.clientId = S(txtOClientId_->text());
+    AuthorizeInWindow(this, display_, iniPath_, settings);
+}
+
 void frmIniFile::SetTabOrder()
 {
     QWidget *const order[] = {
-        txtUHoukoku_,  txtUUserId_,  txtUPassWord_,   txtUMailAdress_, txtMSmtp_,     txtMPort_,
-        opt_[0],       opt_[1],      opt_[2],         opt_[3],         opt_[4],       txtMUserId_,
-        txtMPassWord_, txtMSubject_, txtMMailAdress_, txtSLog_,        cmdDialog_[0], txtSTempLog_,
-        cmdDialog_[1], txtSTemp_,    cmdDialog_[2],   cmdEstablish_,   cmdEnd_,
+        txtUHoukoku_,    txtUUserId_,   txtUPassWord_, txtUMailAdress_, txtMSmtp_,     txtMPort_,
+        opt_[0],         opt_[1],       opt_[2],       opt_[3],         opt_[4],       opt_[5],
+        cboOProvider_,   txtOClientId_, cmdAuthorize_, txtMUserId_,     txtMPassWord_, txtMSubject_,
+        txtMMailAdress_, txtSLog_,      cmdDialog_[0], txtSTempLog_,    cmdDialog_[1], txtSTemp_,
+        cmdDialog_[2],   cmdEstablish_, cmdEnd_,
     };
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -481,7 +560,9 @@ void frmIniFile::ShowValues(const SettingsValues &v)
     // must still turn an empty port into the default.
     OnPortChanged();
     // Without a method (a load that stopped before it) the choice stays as it was.
-    if (v.certify >= kCertifyNone && v.certify <= kCertifyPlain)
+    ShowProvider(cboOProvider_, v.oProvider);
+    txtOClientId_->setText(Q(v.oClientId));
+    if (v.certify >= kCertifyNone && v.certify <= kCertifyOAuth)
         opt_[static_cast<size_t>(v.certify)]->setChecked(true);
 }
 
@@ -505,6 +586,8 @@ SettingsValues frmIniFile::Values() const
     v.sLog = S(txtSLog_->text());
     v.sTempLog = S(txtSTempLog_->text());
     v.sTemp = S(txtSTemp_->text());
+    v.oProvider = S(cboOProvider_->currentData().toString());
+    v.oClientId = S(txtOClientId_->text());
     return v;
 }
 
@@ -514,8 +597,13 @@ void frmIniFile::FncSetCertify()
     const bool any = std::any_of(opt_.begin(), opt_.end(), [](auto *b) { return b->isChecked(); });
     if (!any)
         return;
+    const bool oauth = opt_[kCertifyOAuth]->isChecked();
     txtMUserId_->setEnabled(!none);
-    txtMPassWord_->setEnabled(!none);
+    // With OAuth 2.0 a token takes the password's place.
+    txtMPassWord_->setEnabled(!none && !oauth);
+    for (QWidget *w :
+         std::initializer_list<QWidget *> { cboOProvider_, txtOClientId_, cmdAuthorize_ })
+        w->setEnabled(oauth);
 }
 
 QWidget *frmIniFile::FieldWidget(SettingsField field) const
@@ -549,6 +637,10 @@ QWidget *frmIniFile::FieldWidget(SettingsField field) const
         return txtSTempLog_;
     case SettingsField::txtSTemp:
         return txtSTemp_;
+    case SettingsField::cboOProvider:
+        return cboOProvider_;
+    case SettingsField::txtOClientId:
+        return txtOClientId_;
     }
     return nullptr;
 }

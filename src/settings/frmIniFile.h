@@ -17,6 +17,8 @@
 #include <optional>
 #include <string>
 
+class QComboBox;
+class QGridLayout;
 class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
@@ -57,6 +59,9 @@ protected:
 
 private:
     void BuildControls();
+    void BuildOAuthRow(QGridLayout *methods);
+    void OnProviderChosen();
+    void OnAuthorize();
     void FitToScreen();
     void SetTabOrder();
     void Activate();
@@ -88,8 +93,13 @@ private:
     QLineEdit *txtSLog_ = nullptr;
     QLineEdit *txtSTempLog_ = nullptr;
     QLineEdit *txtSTemp_ = nullptr;
-    // optNon, optPBS, optSAL, optSAC, optAP: indexed by the method code.
-    std::array<QRadioButton *, 5> opt_ {};
+    // optNon, optPBS, optSAL, optSAC, optAP, optOAuth: indexed by the method code.
+    std::array<QRadioButton *, 6> opt_ {};
+    // OAuth 2.0: the provider, the application's client ID and the button
+    // that authorizes this settings folder once.
+    QComboBox *cboOProvider_ = nullptr;
+    QLineEdit *txtOClientId_ = nullptr;
+    QPushButton *cmdAuthorize_ = nullptr;
     std::array<QPushButton *, 3> cmdDialog_ {};
     QPushButton *cmdEstablish_ = nullptr;
     QPushButton *cmdEnd_ = nullptr;

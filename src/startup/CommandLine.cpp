@@ -2,10 +2,12 @@
 
 #include "common/files.h"
 #include "common/userfolders.h"
+#include "mail/OAuthSignIn.h"
 #include "mail/clsMail.h"
 #include "settings/SettingsCheck.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
+#include "startup/AuthorizeCommand.h"
 #include "startup/Interruption.h"
 #include "startup/KestlinStart.h"
 #include "startup/ListRules.h"
@@ -34,13 +36,15 @@ constexpr const char *kUsage = R"(使い方:
   kestlin --send ファイル...  ファイルを1回の石油動態報告として送信します（画面は開きません）。
                               画面の「送信」と同じ手順で、同じLOGとエラーLOGを残します。
   kestlin --check             設定ファイルを設定画面と同じ規則で確認します。
+  kestlin --authorize         OAuth 2.0（Microsoft 365 / Google）でメールを送信する認可を
+                              受けます。表示されるアドレスをブラウザで開いてサインインします。
   kestlin --version           バージョンを表示します。
   kestlin --help              この説明を表示します。
   kestlin -platform wayland   Qt の画面用オプション (-platform、-style、-reverse、
                               --display など) だけを付けると画面を開きます。
 
 オプション:
-  --settings パス             使う設定ファイル（--send と --check で使えます）。
+  --settings パス             使う設定ファイル（--send、--check、--authorize で使えます）。
                               省略すると画面と同じ Kestlin.INI を使います。
   --                          これより後の引数はすべて送信するファイルとして扱います。
 
@@ -48,6 +52,7 @@ constexpr const char *kUsage = R"(使い方:
   0  送信し、LOGを記録しました（--check: 問題はありません）。
   2  送信前に中止しました（引数、ファイル、設定ファイル、ライブラリの確認）。何も送信していません。
   3  送信に失敗しました。何も送信していません。エラーLOGを確認してください。
+     （--authorize: 認可できませんでした。）
   4  メールは送信しましたが、LOGの記録に失敗しました（または送信されたか分かりません）。
      同じ報告を再送信しないでください。
   5  同じ設定ファイルを使うKestlinが実行中です（画面または別の送信）。何もしていません。
@@ -70,7 +75,8 @@ std::string FullPath(const std::string &arg)
 bool SetMode(CommandLine &line, CommandLine::Mode mode, bool &haveMode)
 {
     if (haveMode && line.mode != mode) {
-        line.error = "--send、--check、--version、--help はどれか一つだけ指定してください。";
+        line.error
+            = "--send、--check、--authorize、--version、--help はどれか一つだけ指定してください。";
         return false;
     }
     line.mode = mode;
@@ -184,8 +190,25 @@ int RunCheck(const CommandLine &line, Terminal &terminal)
         terminal.Fail(ini + "\n" + problems);
         return kExitRefused;
     }
+    // The grant is checked where it is kept, without asking the provider.
+    if (values.certify == kCertifyOAuth) {
+        if (const std::string grant = StoredGrantProblem(ini); !grant.empty()) {
+            terminal.Fail(ini + "\n[OAUTH]: " + grant);
+            return kExitRefused;
+        }
+    }
     terminal.Say(ini + "\n設定ファイルに問題はありません。");
     return kExitDone;
+}
+
+int RunAuthorizeMode(const CommandLine &line, Terminal &terminal)
+{
+    std::string ini, problem;
+    if (!SettingsPath(line, ini, problem) || !(problem = GivenSettingsProblem(ini)).empty()) {
+        terminal.Fail(problem);
+        return kExitRefused;
+    }
+    return RunAuthorize(ini, terminal);
 }
 
 // The start-up checks of the window, less the window: false when the run must end.
@@ -313,6 +336,8 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args)
             ok = SetMode(line, CommandLine::Mode::Send, haveMode);
         } else if (arg == "--check") {
             ok = SetMode(line, CommandLine::Mode::Check, haveMode);
+        } else if (arg == "--authorize") {
+            ok = SetMode(line, CommandLine::Mode::Authorize, haveMode);
         } else if (arg == "--version") {
             ok = SetMode(line, CommandLine::Mode::Version, haveMode);
         } else if (arg == "--help" || arg == "-h") {
@@ -339,7 +364,7 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args)
             return line;
     }
     if (!haveMode)
-        line.error = "--send、--check、--version、--help のどれかを指定してください。";
+        line.error = "--send、--check、--authorize、--version、--help のどれかを指定してください。";
     else if (line.mode == CommandLine::Mode::Send && line.files.empty())
         line.error = "--send の後に送信するファイルを指定してください。";
     else if (line.mode != CommandLine::Mode::Send && !line.files.empty())
@@ -397,6 +422,8 @@ int RunCommandLine(int argc, char **argv)
         return kExitDone;
     case CommandLine::Mode::Check:
         return RunCheck(line, terminal);
+    case CommandLine::Mode::Authorize:
+        return RunAuthorizeMode(line, terminal);
     case CommandLine::Mode::Send:
         break;
     }

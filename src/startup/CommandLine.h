@@ -13,7 +13,8 @@ namespace kestlin {
 enum ExitCode : int {
     kExitDone = 0, // sent and logged; --check: the settings pass; --version, --help
     kExitRefused = 2, // refused before anything was sent: arguments, files, settings, libraries
-    kExitNotSent = 3, // a step failed before the mail went out: nothing was sent
+    kExitNotSent = 3, // a step failed before the mail went out: nothing was sent;
+                      // --authorize: not authorized
     kExitLogFailed = 4, // the mail was (or may have been) sent but its logs were not kept:
                         // do not send it again
     kExitRunning = 5, // another copy uses the same settings: nothing was done
@@ -23,7 +24,7 @@ enum ExitCode : int {
 
 struct CommandLine
 {
-    enum class Mode { Send, Check, Version, Help };
+    enum class Mode { Send, Check, Authorize, Version, Help };
     Mode mode = Mode::Help;
     std::vector<std::string> files; // as given, in order
     std::string settings; // empty: the settings file the window would use

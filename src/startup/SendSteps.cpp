@@ -7,10 +7,12 @@
 #include "common/syserror.h"
 #include "common/textfile.h"
 #include "common/winnames.h"
+#include "mail/OAuthSignIn.h"
 #include "mail/clsMail.h"
 #include "packaging/clsCab32.h"
 #include "packaging/clsCryptFile.h"
 #include "settings/SettingsKeys.h"
+#include "settings/SettingsValues.h"
 #include "settings/StoredPassword.h"
 #include "startup/CommandLine.h"
 #include "startup/Interruption.h"
@@ -709,7 +711,12 @@ void SendPipeline::FncSendMail(std::string &errText, bool &ok)
                        certify, errText))
             return;
         std::string account, password;
-        if (certify != 0) {
+        if (certify == kCertifyOAuth) {
+            // The password is an access token, fresh for this mailing.
+            account = ReadSetting(iniFilePath_, SettingKey::MailUserId);
+            if (!FreshAccessToken(iniFilePath_, password, errText))
+                return;
+        } else if (certify != 0) {
             account = ReadSetting(iniFilePath_, SettingKey::MailUserId);
             if (!DecryptStored(ReadSetting(iniFilePath_, SettingKey::MailPassword), password,
                                errText))

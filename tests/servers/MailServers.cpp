@@ -350,6 +350,8 @@ bool SmtpServer::Start(const SmtpOptions &options, std::string &reason)
         if (options.oldTls)
             args.push_back("--old-tls");
     }
+    if (!options.oauthTokens.empty())
+        args.insert(args.end(), { "--oauth-tokens", options.oauthTokens });
     const std::string log = folder_ + "/server.log";
     pid_ = Spawn(args, log);
     if (pid_ < 0) {

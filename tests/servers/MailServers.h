@@ -24,6 +24,9 @@ struct SmtpOptions
     // The access token that XOAUTH2 and OAUTHBEARER take for user (empty:
     // the server's own default, "token").
     std::string bearerToken;
+    // Instead: the access-token file of an IdentityProvider, whose live
+    // tokens are taken for user.
+    std::string oauthTokens;
     // Offer STARTTLS (or speak TLS from the start) with a certificate from
     // a certificate authority made with the openssl command (folder()/ca.pem):
     // no client trusts it unless told.

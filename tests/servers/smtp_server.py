@@ -11,10 +11,12 @@ import asyncio
 import base64
 import binascii
 import hmac
+import json
 import os
 import secrets
 import socket
 import ssl
+import time
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING, auth_mechanism
@@ -55,6 +57,10 @@ def parse_args():
     p.add_argument("--after-data", default="reply", choices=["reply", "drop", "refuse"],
                    help="once the whole message is in: answer as usual, store it and "
                         "drop the connection without a reply, or refuse it with 554")
+    p.add_argument("--oauth-tokens",
+                   help="access tokens of the test identity provider (a JSON object of "
+                        "token and expiry); then XOAUTH2 and OAUTHBEARER take a live one "
+                        "of these instead of --bearer-token")
     return p.parse_args()
 
 
@@ -141,9 +147,23 @@ def authenticator(server, session, envelope, mechanism, auth_data):
     return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
 
+def oauth_token_valid(token):
+    # The identity provider rewrites the file whenever it issues or ends a token.
+    try:
+        with open(ARGS.oauth_tokens) as f:
+            expiry = json.load(f).get(token)
+    except (OSError, TypeError, ValueError):
+        return False
+    return expiry is not None and expiry > time.time()
+
+
 def bearer_accepted(account, token):
     """Whether an OAuth 2.0 access token signs in account: the one check of a token."""
-    return account == ARGS.user and hmac.compare_digest(token, ARGS.bearer_token)
+    if account != ARGS.user:
+        return False
+    if ARGS.oauth_tokens:
+        return oauth_token_valid(token)
+    return hmac.compare_digest(token, ARGS.bearer_token)
 
 
 def sasl_fields(text):

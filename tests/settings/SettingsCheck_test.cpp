@@ -134,6 +134,27 @@ TEST(SettingsCheck, MailAccountIsOptionalOnlyWithoutAuthentication)
     }
 }
 
+// A token takes the password's place; the mailbox and the application's
+// client ID are needed instead.
+TEST(SettingsCheck, OAuthNeedsTheMailboxAndAClientButNoPassword)
+{
+    TempDir dir;
+    SettingsValues v = Valid(dir);
+    v.certify = kCertifyOAuth;
+    v.mPassWord.clear();
+    v.oProvider = "microsoft";
+    v.oClientId = "00000000-0000-0000-0000-000000000001";
+    EXPECT_FALSE(CheckSettings(v).has_value());
+    v.oClientId = "  ";
+    ExpectFailure(v, { F::txtOClientId, "OAuth設定のクライアントIDが未入力です。" });
+    v.oProvider = "yahoo";
+    ExpectFailure(
+        v, { F::cboOProvider,
+             "OAuth設定のプロバイダーは microsoft、google、custom のどれかにしてください。" });
+    v.mUserId.clear();
+    ExpectFailure(v, { F::txtMUserId, "ﾒｰﾙ設定のユーザーIDが未入力です。" });
+}
+
 TEST(SettingsCheck, OnlySpacesHalfOrFullWidthAreBlank)
 {
     EXPECT_TRUE(IsBlankSetting(""));

@@ -187,6 +187,35 @@ TEST(SettingsStore, MethodCodeSelectsOrFailsTheLoad)
     EXPECT_EQ(loaded.sTemp, "");
 }
 
+// [OAUTH] is written with the OAuth method only, after the rest, and kept
+// when another method is chosen later.
+TEST(SettingsStore, OAuthMethodAddsItsSectionAndLoadsBack)
+{
+    TempDir dir;
+    const std::string ini = dir / "Kestlin.INI";
+    SettingsValues saved = Sample(dir);
+    saved.certify = kCertifyOAuth;
+    saved.oProvider = "google";
+    saved.oClientId = "client-1";
+    std::string failure;
+    ASSERT_TRUE(SaveSettingsFile(ini, saved, true, failure)) << failure;
+    const std::vector<std::string> lines = Lines(ini);
+    const std::vector<std::string> tail(lines.end() - 3, lines.end());
+    EXPECT_EQ(tail,
+              (std::vector<std::string> { "[OAUTH]", "PROVIDER=google", "CLIENTID=client-1" }));
+    SettingsValues loaded;
+    SettingsLoadFailure stop;
+    ASSERT_TRUE(LoadSettingsFile(ini, loaded, stop)) << stop.message;
+    EXPECT_EQ(loaded.certify, kCertifyOAuth);
+    EXPECT_EQ(loaded.oProvider, "google");
+    EXPECT_EQ(loaded.oClientId, "client-1");
+
+    saved.certify = kCertifyLogin;
+    saved.oClientId = "client-2";
+    ASSERT_TRUE(SaveSettingsFile(ini, saved, false, failure)) << failure;
+    EXPECT_EQ(Stored(ini, "OAUTH", "CLIENTID"), "client-1");
+}
+
 TEST(SettingsStore, MissingMethodKeyIsAFailureWithItsDescription)
 {
     TempDir dir;

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -336,6 +337,40 @@ TEST_F(SettingsDialog, MethodChoiceSwitchesTheAccountFieldsButKeepsTheirTexts)
     EXPECT_EQ(ini_.GetValue(ini, "MAIL", "USERID"), "reporter") << "a disabled field is saved";
     EXPECT_NE(ini_.GetValue(ini, "MAIL", "PASSWORD"), "");
     EXPECT_EQ(ini_.GetValue(ini, "MAIL", "CERTIFY"), "0");
+}
+
+// With OAuth 2.0 a token takes the password's place: the provider and the
+// client ID are saved instead, and 「認可」 says what is missing before it
+// goes anywhere.
+TEST_F(SettingsDialog, OAuthChoiceTakesTheProviderAndClientInsteadOfThePassword)
+{
+    dialog.show();
+    FillValid();
+    Option("optOAuth")->click();
+    auto *provider = dialog.findChild<QComboBox *>("cboOProvider");
+    ASSERT_NE(provider, nullptr);
+    EXPECT_TRUE(provider->isEnabled());
+    EXPECT_FALSE(Edit("txtMPassWord")->isEnabled());
+    Type("txtOClientId", "");
+    Button("cmdAuthorize")->click();
+    ASSERT_EQ(display.messages.size(), 1u);
+    EXPECT_NE(display.messages[0].text.find("CLIENTID"), std::string::npos);
+
+    provider->setCurrentIndex(provider->findData("google"));
+    Type("txtOClientId", "client-1");
+    Type("txtMPassWord", "");
+    display.messages.clear();
+    Button("cmdEstablish")->click();
+    ASSERT_TRUE(display.messages.empty()) << display.messages.front().text;
+    clsIniFile reader;
+    EXPECT_EQ(reader.GetValue(ini, "MAIL", "CERTIFY"), "5");
+    EXPECT_EQ(reader.GetValue(ini, "OAUTH", "PROVIDER"), "google");
+    EXPECT_EQ(reader.GetValue(ini, "OAUTH", "CLIENTID"), "client-1");
+
+    frmIniFile again(nullptr, display, ini);
+    again.show();
+    EXPECT_TRUE(again.findChild<QRadioButton *>("optOAuth")->isChecked());
+    EXPECT_EQ(again.findChild<QComboBox *>("cboOProvider")->currentData().toString(), "google");
 }
 
 TEST_F(SettingsDialog, SaveClosesAndTheNextOpeningReadsTheFile)

@@ -3,6 +3,7 @@
 // (no DISPLAY, no usable Qt platform), against a real SMTP server.
 #include "SendTestSupport.h"
 
+#include "IdentityProvider.h"
 #include "MailServers.h"
 #include "common/cp932.h"
 #include "settings/clsIniFile.h"
@@ -569,6 +570,124 @@ TEST_F(CommandLineTest, SubmissionsOfOneSecondKeepTheirOwnNames)
     ASSERT_EQ(packed.size(), 2u);
     for (const std::string &folder : packed)
         EXPECT_EQ(FolderNames(tempLog + "/" + folder).size(), 2u) << folder;
+}
+
+// Signing in with OAuth 2.0 against the test identity provider: an SMTP
+// server that takes XOAUTH2 only, with a live token of that provider.
+class OAuthCommandLineTest : public CommandLineTest
+{
+protected:
+    void SetUp() override
+    {
+        CommandLineTest::SetUp();
+        std::string reason;
+        ASSERT_TRUE(idp.Start(IdentityOptions {}, reason)) << reason;
+        SmtpOptions options;
+        options.mechanisms = { "XOAUTH2" };
+        options.startTls = true;
+        options.oauthTokens = idp.TokensFile();
+        ASSERT_TRUE(smtp.Start(options, reason)) << reason;
+        Settings(smtp.port(), "report@authority.example.jp", "5");
+        WriteFile(ini, ReadFile(ini) + "[OAUTH]\r\nPROVIDER=custom\r\nCLIENTID=kestlin-test\r\n"
+                           + "DEVICEURL=" + idp.Url("/devicecode")
+                           + "\r\nTOKENURL=" + idp.Url("/token") + "\r\nSCOPE=smtp\r\n");
+        // The administrator has pinned the test server's key.
+        const std::string pin = "openssl x509 -in '" + smtp.folder()
+                                + "/cert.pem' -pubkey -noout | openssl pkey -pubin -outform der"
+                                  " | openssl dgst -sha256 -binary | base64 > '"
+                                + (dir / "pin") + "'";
+        ASSERT_EQ(std::system(pin.c_str()), 0);
+        std::string key = ReadFile(dir / "pin");
+        key.erase(key.find_last_not_of('\n') + 1);
+        WriteFile(bin + "/known-servers.txt",
+                  "127.0.0.1:" + std::to_string(smtp.port()) + " sha256//" + key + "\n");
+    }
+
+    std::string StoredRefreshToken() const
+    {
+        const std::string text = ReadFile(bin + "/oauth-token.json");
+        std::smatch token;
+        return std::regex_search(text, token, std::regex("\"refresh_token\": \"([^\"]+)\""))
+                   ? token[1].str()
+                   : std::string();
+    }
+
+    IdentityProvider idp;
+};
+
+TEST_F(OAuthCommandLineTest, AuthorizesOnceAndSendsWithAFreshToken)
+{
+    const Result unauthorized = Run({ "--check" });
+    EXPECT_EQ(unauthorized.status, 2);
+    EXPECT_TRUE(Contains(unauthorized.err, "kestlin --authorize")) << unauthorized.err;
+
+    const Result authorized = Run({ "--authorize" });
+    ASSERT_EQ(authorized.status, 0) << authorized.err;
+    EXPECT_TRUE(Contains(authorized.out, idp.Url("/device"))) << authorized.out;
+    EXPECT_TRUE(Contains(authorized.out, "KEST-LIN1"));
+    EXPECT_EQ(ModeOf(bin + "/oauth-token.json") & 0777, 0600u);
+    const std::string refresh = StoredRefreshToken();
+    ASSERT_FALSE(refresh.empty());
+    EXPECT_FALSE(Contains(ReadFile(ini), refresh));
+    EXPECT_EQ(Run({ "--check" }).status, 0);
+
+    const Result sent = Run({ "--send", report });
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    EXPECT_EQ(smtp.Received().at(0).mechanism, "XOAUTH2");
+    EXPECT_TRUE(smtp.Received().at(0).tls);
+}
+
+// The access token of the last mailing has expired: the next one refreshes,
+// keeps the rotated refresh token, and the old one is dead at the provider.
+TEST_F(OAuthCommandLineTest, RefreshesAnExpiredTokenAndKeepsTheRotatedOne)
+{
+    ASSERT_EQ(Run({ "--authorize" }).status, 0);
+    const std::string first = StoredRefreshToken();
+    ASSERT_TRUE(idp.Control("expire"));
+
+    const Result sent = Run({ "--send", report });
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    const std::vector<std::string> requests = idp.Requests();
+    EXPECT_EQ(requests.back(), "/token refresh_token");
+    EXPECT_NE(StoredRefreshToken(), first);
+    EXPECT_FALSE(StoredRefreshToken().empty());
+    ASSERT_TRUE(smtp.WaitForMessages(1));
+    EXPECT_EQ(smtp.Received().at(0).mechanism, "XOAUTH2");
+}
+
+// A revoked grant stops the mailing step before the server hears a word, and
+// says how to authorize again; no token reaches the output or the error log.
+TEST_F(OAuthCommandLineTest, RevokedGrantFailsBeforeMailing)
+{
+    ASSERT_EQ(Run({ "--authorize" }).status, 0);
+    const std::string refresh = StoredRefreshToken();
+    ASSERT_TRUE(idp.Control("revoke"));
+
+    const Result failed = Run({ "--send", report });
+    EXPECT_EQ(failed.status, 3);
+    EXPECT_TRUE(Contains(failed.err, "（FncSendMail）")) << failed.err;
+    EXPECT_TRUE(Contains(failed.err, "kestlin --authorize")) << failed.err;
+    EXPECT_TRUE(Contains(failed.err, "invalid_grant")) << failed.err;
+    EXPECT_FALSE(Contains(failed.err + failed.out, refresh));
+    EXPECT_EQ(smtp.MailCommands(), 0);
+    const std::vector<std::string> logs = ErrorLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_FALSE(Contains(logs[0], refresh));
+}
+
+TEST_F(OAuthCommandLineTest, RefusedAuthorizationExitsWithTheServersReason)
+{
+    std::string reason;
+    IdentityOptions deny;
+    deny.deny = true;
+    ASSERT_TRUE(idp.Start(deny, reason)) << reason;
+    WriteFile(ini, std::regex_replace(ReadFile(ini), std::regex("http://127\\.0\\.0\\.1:[0-9]+/"),
+                                      idp.Url("/")));
+    const Result refused = Run({ "--authorize" });
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_TRUE(Contains(refused.err, "access_denied")) << refused.err;
+    EXPECT_FALSE(fs::exists(bin + "/oauth-token.json"));
 }
 
 TEST(Terminal, AnswersEveryQuestionNoAtOnceAndRedrawsOneLine)
