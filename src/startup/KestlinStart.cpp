@@ -119,6 +119,16 @@ void RemoveAbandonedWorkSpaces(const std::string &iniFilePath, const std::string
             continue;
         if (!owner.empty() && owner.back() == '\r')
             owner.pop_back();
+        // The record of another settings file sharing the work folder keeps
+        // its folder for that file's next start.
+        std::string keeper;
+        if (std::getline(note, keeper) && !keeper.empty()) {
+            SubmissionRecord kept;
+            const RecordFound its = ReadSubmissionRecord(keeper, kept, reason);
+            if (its == RecordFound::Unreadable
+                || (its == RecordFound::Found && kept.workSpace == folder))
+                continue;
+        }
         if (owner != ownLockPath) {
             QLockFile other(QString::fromStdString(owner));
             other.setStaleLockTime(0);

@@ -1,6 +1,7 @@
 #include "startup/SendSteps.h"
 
 #include "common/Display.h"
+#include "common/atomicfile.h"
 #include "common/basCommon.h"
 #include "common/files.h"
 #include "common/numbers.h"
@@ -46,8 +47,17 @@ constexpr const char *kNoFreeWorkSpace = "作業ﾌｫﾙﾀﾞの指定に誤�
                                          "作業ﾌｫﾙﾀﾞを確認してください。";
 constexpr const char *kNoSuchPath = "指定されたパスが存在しません。";
 constexpr const char *kInterrupted = "中断しました。何も送信していません。";
-// Beside the copies in a working folder: the lock of the run that made it.
+// Beside the copies in a working folder: the lock of the run that made it,
+// and the path of the record that may keep the folder after that run.
 constexpr const char *kOwnerFile = ".owner";
+
+// A log folder that is there, or made now. Another submission sharing the
+// log folders may make it between the look and the making: that is success.
+bool FolderInPlace(const std::string &folder, std::string &reason)
+{
+    return NameTaken(folder) || CreateFolder(folder, reason) || NameTaken(folder);
+}
+
 constexpr const char *kNoFreeFileName = "同じ名前のﾌｧｲﾙが処理数を超えています。\r\n"
                                         "ﾌｧｲﾙ名を変更してください。";
 
@@ -577,17 +587,25 @@ void SendPipeline::FncCrtWorkSpace(std::string &errText, bool &ok)
         }
         std::string candidate = JoinPath(temp, "WorkSpace");
         for (int32_t counter = 0;; ++counter) {
-            if (!NameTaken(candidate)) {
+            std::string reason;
+            // Owner only: the folder will hold the clear password. A name that
+            // another submission with the same work folder took after the
+            // look is passed over like one taken before it.
+            const bool made = !NameTaken(candidate) && CreateFolder(candidate, reason, 0700);
+            if (!made && !reason.empty() && !NameTaken(candidate)) {
+                Fail(errText, reason);
+                return;
+            }
+            if (made) {
                 strWorkSpace = candidate;
-                std::string reason;
-                // Owner only: the folder will hold the clear password.
-                if (!CreateFolder(candidate, reason, 0700)) {
-                    Fail(errText, reason);
-                    return;
-                }
+                // The run's lock, and the record that may keep the folder
+                // after the run: read by the next start of any settings file
+                // that shares this work folder.
+                int error = 0;
                 if (!ownerLock_.empty()
-                    && !WriteTextLine(JoinPath(candidate, kOwnerFile), ownerLock_, reason)) {
-                    Fail(errText, reason);
+                    && !ReplaceFileAtomically(JoinPath(candidate, kOwnerFile),
+                                              ownerLock_ + "\n" + recordPath_ + "\n", error)) {
+                    Fail(errText, SystemErrorText(error));
                     return;
                 }
                 ok = true;
@@ -796,14 +814,14 @@ void SendPipeline::FncMoveLog(std::string &errText, bool &ok)
         const std::string source = JoinPath(strWorkSpace, "Temp");
         const std::string tempLog = ReadSetting(iniFilePath_, SettingKey::SystemTempLog);
         std::string reason;
-        if (!NameTaken(tempLog) && !CreateFolder(tempLog, reason)) {
+        if (!FolderInPlace(tempLog, reason)) {
             Fail(errText, reason);
             return;
         }
         const std::string folder = claimedFolder_.empty()
                                        ? JoinPath(tempLog, FormatLogFolderStamp(clock_()))
                                        : claimedFolder_;
-        if (!NameTaken(folder) && !CreateFolder(folder, reason)) {
+        if (!FolderInPlace(folder, reason)) {
             Fail(errText, reason);
             return;
         }
@@ -846,7 +864,7 @@ void SendPipeline::FncCrtLogFile(const std::string &message, const DateTime &sta
             return;
         }
         std::string reason;
-        if (!NameTaken(reportFolder) && !CreateFolder(reportFolder, reason)) {
+        if (!FolderInPlace(reportFolder, reason)) {
             Fail(errText, reason);
             return;
         }

@@ -558,8 +558,9 @@ TEST_F(CommandLineTest, SubmissionsOfOneSecondKeepTheirOwnNames)
     const pid_t a = Start("kestlin", { "--send", report }, false);
     const pid_t b
         = Start("kestlin", { "--settings", other + "/Kestlin.INI", "--send", report }, false);
-    EXPECT_EQ(Wait(a).status, 0);
-    EXPECT_EQ(Wait(b).status, 0);
+    const Result ra = Wait(a), rb = Wait(b);
+    EXPECT_EQ(ra.status, 0) << ra.err;
+    EXPECT_EQ(rb.status, 0) << rb.err;
     ASSERT_TRUE(smtp.WaitForMessages(2));
     std::set<std::string> names;
     for (const ReceivedMail &mail : smtp.Received())
