@@ -75,6 +75,16 @@ std::string RefusalText(const OAuthRefusal &refusal, long status)
     return text;
 }
 
+// A reply that is no success, or that names an error: its refusal and text.
+bool Refused(const HttpReply &reply, const Json &answer, OAuthRefusal &refusal, std::string &reason)
+{
+    if (reply.status == 200 && !answer.contains("error"))
+        return false;
+    refusal = { Text(answer, "error"), Text(answer, "error_description") };
+    reason = RefusalText(refusal, reply.status);
+    return true;
+}
+
 } // namespace
 
 std::string RandomUrlSafe(std::size_t bytes)
@@ -108,11 +118,8 @@ bool OAuthClient::TokenRequest(FormFields fields, OAuthTokens &tokens, std::stri
     Json answer;
     if (!posted || !ParseAnswer(reply, answer, reason))
         return false;
-    if (reply.status != 200 || answer.contains("error")) {
-        refusal_ = { Text(answer, "error"), Text(answer, "error_description") };
-        reason = RefusalText(refusal_, reply.status);
+    if (Refused(reply, answer, refusal_, reason))
         return false;
-    }
     tokens.accessToken = Text(answer, "access_token");
     tokens.refreshToken = Text(answer, "refresh_token");
     tokens.expiresIn = Number(answer, "expires_in", 0);
@@ -139,11 +146,8 @@ bool OAuthClient::StartDevice(DeviceAuthorization &device, std::string &reason)
     if (!PostForm(endpoints_.deviceUrl, fields, reply, reason)
         || !ParseAnswer(reply, answer, reason))
         return false;
-    if (reply.status != 200 || answer.contains("error")) {
-        refusal_ = { Text(answer, "error"), Text(answer, "error_description") };
-        reason = RefusalText(refusal_, reply.status);
+    if (Refused(reply, answer, refusal_, reason))
         return false;
-    }
     device.deviceCode = Text(answer, "device_code");
     device.userCode = Text(answer, "user_code");
     device.verificationUri = Text(answer, "verification_uri");
