@@ -168,6 +168,17 @@ protected:
         return fs::exists(lock);
     }
 
+    // Starts server so that it stops answering at stall, and points the
+    // settings at it.
+    void UseStalledServer(SmtpServer &server, SmtpOptions::Stall stall)
+    {
+        SmtpOptions options;
+        options.stall = stall;
+        std::string reason;
+        ASSERT_TRUE(server.Start(options, reason)) << reason;
+        Settings(server.port(), "report@authority.example.jp");
+    }
+
     // Waits until the submission record holds line ("state=started").
     bool WaitForRecord(const std::string &line)
     {
@@ -360,11 +371,7 @@ TEST_F(CommandLineTest, OneCopyAtATimeWhicheverWayItStarted)
 
     // A send that hangs at the server holds them: the window and a second send are refused.
     SmtpServer stalled;
-    SmtpOptions options;
-    options.stall = SmtpOptions::Stall::Data;
-    std::string reason;
-    ASSERT_TRUE(stalled.Start(options, reason)) << reason;
-    Settings(stalled.port(), "report@authority.example.jp");
+    ASSERT_NO_FATAL_FAILURE(UseStalledServer(stalled, SmtpOptions::Stall::Data));
     fs::remove(InstanceLock::LockFilePath(bin));
     const pid_t first = Start("kestlin", { "--send", report }, false);
     ASSERT_TRUE(WaitForLock());
@@ -435,11 +442,7 @@ TEST_F(CommandLineTest, KilledAfterAcceptanceIsLoggedAtTheNextStartNeverSentTwic
 TEST_F(CommandLineTest, LostFinalReplyIsMayHaveBeenSentWithTheCopiesKept)
 {
     SmtpServer holding;
-    SmtpOptions options;
-    options.stall = SmtpOptions::Stall::EndOfData;
-    std::string reason;
-    ASSERT_TRUE(holding.Start(options, reason)) << reason;
-    Settings(holding.port(), "report@authority.example.jp");
+    ASSERT_NO_FATAL_FAILURE(UseStalledServer(holding, SmtpOptions::Stall::EndOfData));
     const pid_t first = Start("kestlin", { "--send", report }, false);
     const bool started = WaitForRecord("state=started");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -489,11 +492,7 @@ TEST_F(CommandLineTest, LostFinalReplyIsMayHaveBeenSentWithTheCopiesKept)
 TEST_F(CommandLineTest, EndedBeforeTheMessageSendsNothingAndLeavesNothing)
 {
     SmtpServer silent;
-    SmtpOptions options;
-    options.stall = SmtpOptions::Stall::Greeting;
-    std::string reason;
-    ASSERT_TRUE(silent.Start(options, reason)) << reason;
-    Settings(silent.port(), "report@authority.example.jp");
+    ASSERT_NO_FATAL_FAILURE(UseStalledServer(silent, SmtpOptions::Stall::Greeting));
     for (const int sig : { SIGTERM, SIGKILL }) {
         const pid_t run = Start("kestlin", { "--send", report }, false);
         const bool prepared = WaitForRecord("state=prepared");
